@@ -40,3 +40,13 @@ function(quorvan_gtest target)
     quorvan_wine_test(${target} COMMAND $<TARGET_FILE:${target}> ${A_ARGS}
                       FIXTURES ${A_FIXTURES} ${timeout_arg})
 endfunction()
+
+# quorvan_check_binary(TARGET [EXPORT...]): a host-side check (label "host", no Wine) that the
+# binary needs no MinGW runtime DLL and exports the given names undecorated. It runs for the
+# i686 build even where Wine cannot run 32-bit programs.
+function(quorvan_check_binary target)
+    add_test(NAME ${target}.binary
+             COMMAND ${CMAKE_SOURCE_DIR}/tests/check_binary.sh ${QUORVAN_TRIPLE}-objdump
+                     $<TARGET_FILE:${target}> ${ARGN})
+    set_tests_properties(${target}.binary PROPERTIES LABELS host)
+endfunction()
