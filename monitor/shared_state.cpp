@@ -1,0 +1,3 @@
+#include "shared_state.h"
+
+QuorvanSharedState SharedState;

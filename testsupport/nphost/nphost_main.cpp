@@ -1,0 +1,123 @@
+// nphost PLUGIN.dll METHOD [ARG...]: loads a plug-in as a browser would, calls one script
+// method on its object and prints the result exactly (string bytes as they are, Int32 in
+// decimal). ARG is a string, or int:N for an Int32.
+// Exit codes: 0 result printed, 1 call failed, 2 script exception, 3 plug-in not usable,
+// 64 usage error.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "nphost.h"
+
+namespace {
+
+void Write(const std::string& s) {
+    std::fwrite(s.data(), 1, s.size(), stdout);
+}
+
+bool ParseInt(const std::string& text, int32_t* value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (*end != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX) {
+        return false;
+    }
+    *value = static_cast<int32_t>(v);
+    return true;
+}
+
+std::string ResultText(const NPVariant& v) {
+    switch (v.type) {
+    case NPVariantType_String:
+        return std::string(v.value.stringValue.UTF8Characters, v.value.stringValue.UTF8Length);
+    case NPVariantType_Int32:
+        return std::to_string(v.value.intValue);
+    case NPVariantType_Bool:
+        return v.value.boolValue ? "true" : "false";
+    case NPVariantType_Double:
+        return std::to_string(v.value.doubleValue);
+    case NPVariantType_Null:
+        return "null";
+    default:
+        return std::string();
+    }
+}
+
+}  // namespace
+
+int main() {
+    _setmode(_fileno(stdout), _O_BINARY);
+    int argc = 0;
+    LPWSTR* argvW = CommandLineToArgvW(GetCommandLineW(), &argc);
+    std::vector<std::string> argv;
+    for (int i = 0; i < argc; ++i) {
+        argv.push_back(nphost::ToUtf8(argvW[i]));
+    }
+    const std::wstring pluginPath = argc > 1 ? argvW[1] : L"";
+    LocalFree(argvW);
+    if (argv.size() < 3) {
+        std::fputs("usage: nphost PLUGIN.dll METHOD [ARG...]  (ARG: text, or int:N)\n", stderr);
+        return 64;
+    }
+    std::vector<nphost::Arg> args;
+    for (size_t i = 3; i < argv.size(); ++i) {
+        const std::string& a = argv[i];
+        if (a.compare(0, 4, "int:") == 0) {
+            int32_t v = 0;
+            if (!ParseInt(a.substr(4), &v)) {
+                std::fprintf(stderr, "usage: bad integer argument '%s'\n", a.c_str());
+                return 64;
+            }
+            args.push_back(nphost::Arg::Int(v));
+        } else {
+            args.push_back(nphost::Arg::String(a));
+        }
+    }
+
+    int rc = 0;
+    {
+        nphost::Browser browser;
+        if (!browser.Load(pluginPath)) {
+            std::fprintf(stderr, "cannot load plug-in %s\n", argv[1].c_str());
+            return 3;
+        }
+        if (browser.Initialize() != NPERR_NO_ERROR) {
+            std::fputs("NP_Initialize failed\n", stderr);
+            return 3;
+        }
+        nphost::Instance* instance = browser.NewInstance();
+        if (instance->SetWindow() != NPERR_NO_ERROR) {
+            std::fputs("NPP_SetWindow failed\n", stderr);
+            return 3;
+        }
+        nphost::Invocation call = instance->Invoke(argv[2], args);
+        if (call.hasException) {
+            Write("exception: " + call.exception + "\n");
+            if (call.ok) {
+                Write(ResultText(call.result));
+            }
+            rc = 2;
+        } else if (!call.ok) {
+            Write("call failed\n");
+            rc = 1;
+        } else {
+            Write(ResultText(call.result));
+        }
+        browser.Release(call);
+        browser.Pump();
+    }
+    std::fflush(stdout);
+    return rc;
+}
