@@ -4,6 +4,8 @@
 #include <new>
 
 #include "base64.h"
+#include "csplist.h"
+#include "hash.h"
 #include "plugin_instance.h"
 #include "plugin_module.h"
 #include "shared_state.h"
@@ -110,6 +112,40 @@ void DoBase64Decode(CScriptObject*, const NPVariant* args, uint32_t argCount, Ca
     r.textLength = count;
 }
 
+// Operations that take ints for their lengths: the converted text is at most 8191 bytes.
+void TakeText(bool ok, char* text, int length, CallResult& r) {
+    r.success = ok;
+    r.text = ok ? text : nullptr;
+    r.textLength = ok ? static_cast<size_t>(length) : 0;
+}
+
+void DoHashData(CScriptObject*, const NPVariant* args, uint32_t argCount, CallResult& r) {
+    ArgBuffer data;
+    PrepareConverted(data, args, argCount, 0);
+    char* text = nullptr;
+    int length = 0;
+    const bool ok = CoreHashData(reinterpret_cast<const unsigned char*>(data.text), static_cast<int>(data.Length()),
+                                 IntegerArg(args, argCount, 1), &text, &length);
+    TakeText(ok, text, length, r);
+}
+
+void DoHashFile(CScriptObject*, const NPVariant* args, uint32_t argCount, CallResult& r) {
+    ArgBuffer fileName;
+    PrepareConverted(fileName, args, argCount, 0);
+    char* text = nullptr;
+    int length = 0;
+    const bool ok = CoreHashFile(fileName.text, IntegerArg(args, argCount, 1), &text, &length);
+    TakeText(ok, text, length, r);
+}
+
+void DoGetCSPList(CScriptObject*, const NPVariant*, uint32_t, CallResult& r) {
+    char* text = nullptr;
+    int length = 0;
+    const bool ok = CoreGetCSPList(&text, &length);
+    TakeText(ok, text, length, r);
+    ListResultToUtf8(r);
+}
+
 // Text rows whose operation is not part of this DLL yet answer as that operation's failure:
 // the call fails.
 void PendingTextOperation(CScriptObject*, const NPVariant*, uint32_t, CallResult& r) {
@@ -150,14 +186,14 @@ struct MethodRow {
 const MethodRow MethodTable[] = {
     {"Base64Encode", DoBase64Encode},
     {"Base64Decode", DoBase64Decode},
-    {"HashData", PendingTextOperation},
-    {"HashFile", PendingTextOperation},
+    {"HashData", DoHashData},
+    {"HashFile", DoHashFile},
     {"SignData", PendingTextOperation},
     {"SignFile", PendingTextOperation},
     {"P7SignData", PendingTextOperation},
     {"GetCert", PendingTextOperation},
     {"GetCertList", PendingTextOperation},  // result goes through ListResultToUtf8
-    {"GetCSPList", PendingTextOperation},   // result goes through ListResultToUtf8
+    {"GetCSPList", DoGetCSPList},
     {"ImportP12Cert", PendingIntegerOperation},
     {"UpdateCert", PendingIntegerOperation},
     {"DelCert", PendingIntegerOperation},

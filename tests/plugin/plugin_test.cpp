@@ -178,8 +178,7 @@ TEST_F(PluginTest, MissingOrMistypedArgumentsReadAsEmpty) {
 }
 
 TEST_F(PluginTest, LaterOperationsAnswerAsTheirFailure) {
-    const char* textRows[] = {"HashData", "HashFile", "SignData", "SignFile", "P7SignData",
-                              "GetCert", "GetCertList", "GetCSPList", "CreatePKCS10"};
+    const char* textRows[] = {"SignData", "SignFile", "P7SignData", "GetCert", "GetCertList", "CreatePKCS10"};
     const char* intRows[] = {"ImportP12Cert", "UpdateCert", "DelCert", "DelContainer", "AcceptPKCS7",
                              "InstallPKCS7", "Clear"};
     const std::vector<nphost::Arg> args = {nphost::Arg::String("a"), nphost::Arg::Int(1), nphost::Arg::String("b")};
@@ -195,6 +194,28 @@ TEST_F(PluginTest, LaterOperationsAnswerAsTheirFailure) {
         ASSERT_TRUE(c.IsInt()) << m;
         EXPECT_EQ(c.result.value.intValue, 0) << m;
     }
+}
+
+// The rows of the hashing and provider-list operations reach them with their arguments
+// prepared as the table says (data converted to GBK, alg as an integer, missing alg is MD5).
+TEST_F(PluginTest, HashAndProviderRowsReachTheirOperations) {
+    struct Case {
+        std::vector<nphost::Arg> args;
+        const char* digest;
+    } cases[] = {
+        {{nphost::Arg::String("abc"), nphost::Arg::Int(0)}, "kAFQmDzST7DWlj99KOF/cg=="},
+        {{nphost::Arg::String("abc"), nphost::Arg::Int(1)}, "qZk+NkcGgWq6PiVxeFDCbJzQ2J0="},
+        {{nphost::Arg::String("abc")}, "kAFQmDzST7DWlj99KOF/cg=="},
+        // 中文 hashes as its GBK bytes D6 D0 CE C4.
+        {{nphost::Arg::String("\xE4\xB8\xAD\xE6\x96\x87"), nphost::Arg::Int(0)}, "vM4Ql3Xo4Zcun1/No+EolQ=="},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(CallText("HashData", k.args), k.digest);
+    }
+    nphost::Invocation missing = instance->Invoke("HashFile", {nphost::Arg::String("C:\\no\\such.file"), nphost::Arg::Int(1)});
+    EXPECT_FALSE(missing.ok);
+    const std::string list = CallText("GetCSPList", {});
+    EXPECT_NE(list.find("Microsoft Base Cryptographic Provider v1.0"), std::string::npos) << list;
 }
 
 TEST_F(PluginTest, TextResultFailsWhenBrowserGivesNoMemory) {
