@@ -76,68 +76,70 @@ int UnitToUtf8(unsigned u, unsigned char out[3]) {
 
 }  // namespace
 
-int Utf8ToAnsi(char* dst, int dstSize, const char* src, int srcLen) {
+namespace {
+
+// The walk both directions share: ASCII is copied, every other character goes through
+// `convert(p, available, area)`, which writes its output form to `area` (8 bytes) and answers
+// the bytes it read and wrote, or 0 read when the character is cut off by the end of the input.
+// A character is stored only if it fits whole before dstSize - 1.
+template <typename Convert>
+int Walk(char* dst, int dstSize, const char* src, int srcLen, Convert convert) {
     if (!Prepare(dst, dstSize, src, &srcLen)) return 0;
     const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
     const int limit = dstSize - 1;
     int i = 0;
     int o = 0;
     while (o < limit && i < srcLen) {
-        const unsigned char b0 = s[i];
-        if (b0 < 0x80) {
-            dst[o++] = static_cast<char>(b0);
-            ++i;
+        if (s[i] < 0x80) {
+            dst[o++] = static_cast<char>(s[i++]);
             continue;
         }
-        const int seq = Utf8SequenceLength(b0);
-        if (seq > srcLen - i) break;  // cut off by the end of the input: dropped
-        wchar_t units[2];
-        const int nunits = Utf8ToUnits(s + i, seq, units);
-        char area[8] = {};
-        int n = WideCharToMultiByte(CP_ACP, 0, units, nunits, area, sizeof area, nullptr, nullptr);
-        if (n <= 0) {
-            area[0] = '?';
-            n = 1;
-        }
-        if (n > limit - o) break;  // the character would pass the end of dst
-        std::memcpy(dst + o, area, static_cast<size_t>(n));
-        o += n;
-        i += seq;
+        char area[8];
+        int written = 0;
+        const int read = convert(s + i, srcLen - i, area, &written);
+        if (read == 0) break;             // cut off by the end of the input: dropped
+        if (written > limit - o) break;   // the character would pass the end of dst
+        std::memcpy(dst + o, area, static_cast<size_t>(written));
+        o += written;
+        i += read;
     }
     dst[o] = '\0';
     return o;
 }
 
-int AnsiToUtf8(char* dst, int dstSize, const char* src, int srcLen) {
-    if (!Prepare(dst, dstSize, src, &srcLen)) return 0;
-    const unsigned char* s = reinterpret_cast<const unsigned char*>(src);
-    const int limit = dstSize - 1;
-    int i = 0;
-    int o = 0;
-    while (o < limit && i < srcLen) {
-        const unsigned char b0 = s[i];
-        if (b0 < 0x80) {
-            dst[o++] = static_cast<char>(b0);
-            ++i;
-            continue;
+}  // namespace
+
+int Utf8ToAnsi(char* dst, int dstSize, const char* src, int srcLen) {
+    return Walk(dst, dstSize, src, srcLen, [](const unsigned char* p, int available, char* area, int* written) {
+        const int seq = Utf8SequenceLength(p[0]);
+        if (seq > available) return 0;
+        wchar_t units[2];
+        const int nunits = Utf8ToUnits(p, seq, units);
+        std::memset(area, 0, 8);
+        int n = WideCharToMultiByte(CP_ACP, 0, units, nunits, area, 8, nullptr, nullptr);
+        if (n <= 0) {
+            area[0] = '?';
+            n = 1;
         }
-        const int seq = IsDBCSLeadByte(b0) ? 2 : 1;
-        if (seq > srcLen - i) break;  // a lead byte without its trail byte: dropped
+        *written = n;
+        return seq;
+    });
+}
+
+int AnsiToUtf8(char* dst, int dstSize, const char* src, int srcLen) {
+    return Walk(dst, dstSize, src, srcLen, [](const unsigned char* p, int available, char* area, int* written) {
+        const int seq = IsDBCSLeadByte(p[0]) ? 2 : 1;
+        if (seq > available) return 0;  // a lead byte without its trail byte
         wchar_t units[2] = {};
-        const int nunits = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, src + i, seq, units, 2);
-        unsigned char area[6];
+        const int nunits = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, reinterpret_cast<const char*>(p), seq, units, 2);
         int n = 0;
         if (nunits <= 0) {
             area[0] = '?';
             n = 1;
         } else {
-            for (int k = 0; k < nunits; ++k) n += UnitToUtf8(units[k], area + n);
+            for (int k = 0; k < nunits; ++k) n += UnitToUtf8(units[k], reinterpret_cast<unsigned char*>(area) + n);
         }
-        if (n > limit - o) break;  // the character would pass the end of dst
-        std::memcpy(dst + o, area, static_cast<size_t>(n));
-        o += n;
-        i += seq;
-    }
-    dst[o] = '\0';
-    return o;
+        *written = n;
+        return seq;
+    });
 }
