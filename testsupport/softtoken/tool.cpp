@@ -1,0 +1,416 @@
+// softtoken.exe: manages the user's soft token (see docs/softtoken.md).
+// Exit codes: 0 success, 1 the operation failed, 2 bad command line.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "store.h"
+
+using namespace softtoken;
+
+namespace {
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+
+const char kUsageText[] =
+    "usage: softtoken COMMAND [options]\n"
+    "  init [--pin P] [--label L] [--bits N]   make a fresh token (PIN 1234, 1024 bits)\n"
+    "  genkey [--container C] [--key exchange|signature] [--bits N]\n"
+    "  import-p12 FILE --password P [--container C]\n"
+    "  insert | remove                         plug the token in or pull it out\n"
+    "  status | keys                           show the token or its containers\n"
+    "  preauth --pin P | preauth --off         remember the PIN for this session\n"
+    "  install | uninstall                     register the CSP and the PKCS#11 module\n";
+
+std::string Describe(DWORD e) {
+    switch (e) {
+    case static_cast<DWORD>(SCARD_E_NO_SMARTCARD): return "no token: run 'softtoken init'";
+    case static_cast<DWORD>(SCARD_W_REMOVED_CARD): return "the token is pulled out";
+    case static_cast<DWORD>(SCARD_W_WRONG_CHV): return "wrong PIN";
+    case static_cast<DWORD>(SCARD_W_CHV_BLOCKED): return "the PIN is locked";
+    case static_cast<DWORD>(NTE_BAD_KEYSET): return "no such container";
+    case static_cast<DWORD>(NTE_EXISTS): return "the container exists already";
+    case static_cast<DWORD>(NTE_BAD_KEYSET_PARAM): return "bad container name";
+    default: break;
+    }
+    char text[512] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, text,
+                   sizeof(text), nullptr);
+    for (char* p = text + std::strlen(text); p > text && (p[-1] == '\n' || p[-1] == '\r');) *--p = 0;
+    char code[32];
+    std::snprintf(code, sizeof(code), "error 0x%08lX", static_cast<unsigned long>(e));
+    return text[0] ? std::string(text) + " (" + code + ")" : std::string(code);
+}
+
+int Report(DWORD e, const char* what) {
+    if (e == 0) return 0;
+    std::fprintf(stderr, "softtoken: %s: %s\n", what, Describe(e).c_str());
+    return kFailed;
+}
+
+int Usage(const std::string& why) {
+    std::fprintf(stderr, "softtoken: %s\n%s", why.c_str(), kUsageText);
+    return kUsage;
+}
+
+// --name value options; positional arguments in order.
+struct Args {
+    std::map<std::string, std::string> options;
+    std::vector<std::string> positional;
+    std::string error;
+};
+
+Args Parse(int argc, char** argv, const std::vector<std::string>& valued,
+           const std::vector<std::string>& bare = {}) {
+    Args a;
+    for (int i = 2; i < argc; ++i) {
+        std::string s = argv[i];
+        if (s.rfind("--", 0) != 0) {
+            a.positional.push_back(s);
+            continue;
+        }
+        bool known = false;
+        for (const std::string& v : valued)
+            if (s == v) {
+                if (i + 1 >= argc) {
+                    a.error = s + " needs a value";
+                    return a;
+                }
+                a.options[s] = argv[++i];
+                known = true;
+            }
+        for (const std::string& b : bare)
+            if (s == b) {
+                a.options[s] = "";
+                known = true;
+            }
+        if (!known) {
+            a.error = "unknown option " + s;
+            return a;
+        }
+    }
+    return a;
+}
+
+bool ParseBits(const std::string& text, DWORD& bits) {
+    char* end = nullptr;
+    unsigned long v = std::strtoul(text.c_str(), &end, 10);
+    if (text.empty() || *end || v < kMinBits || v > kMaxBits || v % 8) return false;
+    bits = static_cast<DWORD>(v);
+    return true;
+}
+
+int Init(const Args& a) {
+    std::string pin = a.options.count("--pin") ? a.options.at("--pin") : kDefaultPin;
+    std::string label = a.options.count("--label") ? a.options.at("--label") : kDefaultLabel;
+    DWORD bits = 1024;
+    if (pin.empty() || pin.size() > kMaxPinLength) return Usage("the PIN must have 1 to 64 characters");
+    if (label.size() > 32) return Usage("the label must have at most 32 characters");
+    if (a.options.count("--bits") && !ParseBits(a.options.at("--bits"), bits))
+        return Usage("--bits must be a multiple of 8 from 512 to 4096");
+    if (int r = Report(InitialiseToken(label, pin, bits), "init")) return r;
+    std::printf("token \"%s\" initialised: container \"%s\" with a %lu-bit exchange key\n",
+                label.c_str(), kDefaultContainer, static_cast<unsigned long>(bits));
+    return 0;
+}
+
+// The named container, or the default one; created when missing if `create`.
+int ResolveContainer(const Args& a, bool create, std::string& name) {
+    if (DWORD e = NeedToken()) return Report(e, "token");
+    TokenState state;
+    ReadToken(state);
+    name = a.options.count("--container") ? a.options.at("--container") : state.defaultContainer;
+    if (name.empty()) name = kDefaultContainer;
+    if (!IsValidContainerName(name)) return Usage("bad container name \"" + name + "\"");
+    if (!ContainerExists(name)) {
+        if (!create) return Report(static_cast<DWORD>(NTE_BAD_KEYSET), name.c_str());
+        if (int r = Report(CreateContainer(name), "create container")) return r;
+    }
+    return 0;
+}
+
+int GenKey(const Args& a) {
+    DWORD spec = AT_KEYEXCHANGE, bits = 1024;
+    if (a.options.count("--key")) {
+        const std::string& k = a.options.at("--key");
+        if (k == "signature") spec = AT_SIGNATURE;
+        else if (k != "exchange") return Usage("--key must be exchange or signature");
+    }
+    if (a.options.count("--bits") && !ParseBits(a.options.at("--bits"), bits))
+        return Usage("--bits must be a multiple of 8 from 512 to 4096");
+    std::string name;
+    if (int r = ResolveContainer(a, true, name)) return r;
+    if (int r = Report(GenerateKey(name, spec, bits, a.options.count("--exportable") != 0), "genkey"))
+        return r;
+    std::printf("container \"%s\": new %lu-bit %s key\n", name.c_str(),
+                static_cast<unsigned long>(bits), spec == AT_SIGNATURE ? "signature" : "exchange");
+    return 0;
+}
+
+bool ReadFileBytes(const std::string& path, std::vector<BYTE>& data) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    BYTE buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) {
+        data.insert(data.end(), buffer, buffer + n);
+        if (data.size() > 1024 * 1024) break;
+    }
+    std::fclose(f);
+    return data.size() <= 1024 * 1024;
+}
+
+std::wstring Widen(const std::string& s) {
+    int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
+    std::wstring w(n > 0 ? n : 1, L'\0');
+    MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], n);
+    return w;
+}
+
+// Reads the key that PFXImportCertStore put into the platform provider for `cert`, then
+// removes that temporary container.
+DWORD TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>& blob) {
+    DWORD size = 0;
+    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+        return static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY);
+    std::vector<BYTE> buffer(size);
+    if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
+        return GetLastError();
+    auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data());
+    HCRYPTPROV prov = 0;
+    DWORD flags = (info->dwFlags & CRYPT_MACHINE_KEYSET) | CRYPT_SILENT;
+    if (!CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName, info->dwProvType,
+                              flags))
+        return GetLastError();
+    HCRYPTKEY key = 0;
+    // Some platforms record a key spec that CryptGetUserKey does not know; try both.
+    DWORD e = 0;
+    if (!CryptGetUserKey(prov, info->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE, &key) &&
+        !CryptGetUserKey(prov, AT_SIGNATURE, &key))
+        e = GetLastError();
+    if (!e) {
+        DWORD n = 0;
+        if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &n)) {
+            e = GetLastError();
+        } else {
+            blob.resize(n);
+            if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &n)) e = GetLastError();
+            blob.resize(n);
+        }
+        CryptDestroyKey(key);
+    }
+    CryptReleaseContext(prov, 0);
+    HCRYPTPROV ignored = 0;
+    CryptAcquireContextW(&ignored, info->pwszContainerName, info->pwszProvName, info->dwProvType,
+                         flags | CRYPT_DELETEKEYSET);
+    return e;
+}
+
+int ImportP12(const Args& a) {
+    if (a.positional.size() != 1) return Usage("import-p12 needs one FILE");
+    if (!a.options.count("--password")) return Usage("import-p12 needs --password");
+    std::vector<BYTE> data;
+    if (!ReadFileBytes(a.positional[0], data) || data.empty()) {
+        std::fprintf(stderr, "softtoken: cannot read %s\n", a.positional[0].c_str());
+        return kFailed;
+    }
+    std::string name;
+    if (int r = ResolveContainer(a, true, name)) return r;
+    CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(data.size()), data.data()};
+    if (!PFXIsPFXBlob(&pfx)) {
+        std::fprintf(stderr, "softtoken: %s is not a PKCS#12 file\n", a.positional[0].c_str());
+        return kFailed;
+    }
+    std::wstring password = Widen(a.options.at("--password"));
+    HCERTSTORE store = PFXImportCertStore(&pfx, password.c_str(), CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
+    SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
+    if (!store) return Report(GetLastError(), "import-p12 (wrong password?)");
+    PCCERT_CONTEXT cert = nullptr, found = nullptr;
+    DWORD size = 0;
+    while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr)
+        if (CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
+            found = CertDuplicateCertificateContext(cert);
+            break;
+        }
+    int result = 0;
+    if (!found) {
+        std::fprintf(stderr, "softtoken: %s holds no certificate with a private key\n",
+                     a.positional[0].c_str());
+        result = kFailed;
+    } else {
+        std::vector<BYTE> blob;
+        DWORD e = TakeImportedKey(found, blob);
+        if (!e) e = ImportPrivateKey(name, blob.data(), static_cast<DWORD>(blob.size()), AT_KEYEXCHANGE, false);
+        if (!blob.empty()) SecureZeroMemory(blob.data(), blob.size());
+        if (!e) e = SetCertificate(name, AT_KEYEXCHANGE, found->pbCertEncoded, found->cbCertEncoded);
+        result = Report(e, "import-p12");
+        if (!result) {
+            char subject[512] = {};
+            CertNameToStrA(X509_ASN_ENCODING, &found->pCertInfo->Subject, CERT_X500_NAME_STR, subject,
+                           sizeof(subject));
+            std::printf("container \"%s\": exchange key and certificate \"%s\"\n", name.c_str(), subject);
+        }
+        CertFreeCertificateContext(found);
+    }
+    CertCloseStore(store, 0);
+    return result;
+}
+
+int Status() {
+    TokenState state;
+    ReadToken(state);
+    if (!state.initialised) {
+        std::printf("no token (run 'softtoken init')\n");
+        return 0;
+    }
+    std::printf("label: %s\npresent: %s\nPIN retries left: %lu of %lu%s\ndefault container: %s\n"
+                "pre-authorised: %s\n",
+                state.label.c_str(), state.present ? "yes" : "no",
+                static_cast<unsigned long>(state.retriesLeft), static_cast<unsigned long>(kMaxRetries),
+                state.retriesLeft == 0 ? " (locked: run 'softtoken init')" : "",
+                state.defaultContainer.empty() ? "(none)" : state.defaultContainer.c_str(),
+                IsPreauthorised() ? "yes" : "no");
+    return 0;
+}
+
+int Keys() {
+    TokenState state;
+    ReadToken(state);
+    if (!state.initialised) return Report(static_cast<DWORD>(SCARD_E_NO_SMARTCARD), "keys");
+    std::vector<std::string> names = ListContainers();
+    if (names.empty()) std::printf("no containers\n");
+    for (const std::string& name : names) {
+        std::printf("%s%s\n", name.c_str(), name == state.defaultContainer ? " (default)" : "");
+        for (DWORD spec : {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)}) {
+            DWORD bits = KeyBits(name, spec);
+            if (!bits) continue;
+            std::string subject = "no certificate";
+            std::vector<BYTE> der;
+            if (GetCertificate(name, spec, der) == 0) {
+                PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                                   static_cast<DWORD>(der.size()));
+                if (cert) {
+                    char text[512] = {};
+                    CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject, CERT_X500_NAME_STR,
+                                   text, sizeof(text));
+                    subject = std::string("certificate \"") + text + "\"";
+                    CertFreeCertificateContext(cert);
+                }
+            }
+            std::printf("  %s key, %lu bits, %s\n", spec == AT_SIGNATURE ? "signature" : "exchange",
+                        static_cast<unsigned long>(bits), subject.c_str());
+        }
+    }
+    return 0;
+}
+
+std::string OwnFolder() {
+    char path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));
+    std::string s(path, n);
+    return s.substr(0, s.find_last_of("\\/") + 1);
+}
+
+std::string SystemFolder() {
+    char path[MAX_PATH] = {};
+    GetSystemDirectoryA(path, sizeof(path));
+    return std::string(path) + "\\";
+}
+
+constexpr const char* kProviderKey = "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\";
+
+int Install() {
+    const std::string from = OwnFolder(), to = SystemFolder();
+    for (const char* file : {kCspFileName, kP11FileName}) {
+        if (!CopyFileA((from + file).c_str(), (to + file).c_str(), FALSE))
+            return Report(GetLastError(), (std::string("copy ") + from + file).c_str());
+    }
+    HKEY key = nullptr;
+    LONG r = RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProviderKey) + kProviderName).c_str(),
+                             0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    if (r) return Report(static_cast<DWORD>(r), "register the CSP");
+    const std::string image = to + kCspFileName;
+    const DWORD type = PROV_RSA_FULL;
+    r = RegSetValueExA(key, "Image Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(image.c_str()),
+                       static_cast<DWORD>(image.size() + 1));
+    if (!r) r = RegSetValueExA(key, "Type", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&type), sizeof(type));
+    RegCloseKey(key);
+    if (r) return Report(static_cast<DWORD>(r), "register the CSP");
+    std::printf("installed \"%s\" (%s) and %s%s\n", kProviderName, image.c_str(), to.c_str(), kP11FileName);
+    return 0;
+}
+
+int Uninstall() {
+    LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kProviderKey) + kProviderName).c_str());
+    if (r && r != ERROR_FILE_NOT_FOUND) return Report(static_cast<DWORD>(r), "unregister the CSP");
+    const std::string to = SystemFolder();
+    for (const char* file : {kCspFileName, kP11FileName})
+        if (!DeleteFileA((to + file).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+            // A loaded DLL cannot be deleted; it goes at the next restart.
+            MoveFileExA((to + file).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    std::printf("uninstalled \"%s\"\n", kProviderName);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) return Usage("no command");
+    const std::string command = argv[1];
+    auto none = [&](int (*f)()) {
+        if (argc > 2) return Usage(command + " takes no arguments");
+        return f();
+    };
+    if (command == "init") {
+        Args a = Parse(argc, argv, {"--pin", "--label", "--bits"});
+        if (!a.error.empty() || !a.positional.empty()) return Usage(a.error.empty() ? "unexpected " + a.positional[0] : a.error);
+        return Init(a);
+    }
+    if (command == "genkey") {
+        Args a = Parse(argc, argv, {"--container", "--key", "--bits"}, {"--exportable"});
+        if (!a.error.empty() || !a.positional.empty()) return Usage(a.error.empty() ? "unexpected " + a.positional[0] : a.error);
+        return GenKey(a);
+    }
+    if (command == "import-p12") {
+        Args a = Parse(argc, argv, {"--password", "--container"});
+        if (!a.error.empty()) return Usage(a.error);
+        return ImportP12(a);
+    }
+    if (command == "preauth") {
+        Args a = Parse(argc, argv, {"--pin"}, {"--off"});
+        if (!a.error.empty() || !a.positional.empty() || a.options.size() != 1)
+            return Usage("preauth needs --pin P or --off");
+        if (a.options.count("--off")) {
+            if (int r = Report(SetPreauthorisedPin(""), "preauth")) return r;
+            std::printf("pre-authorisation off\n");
+            return 0;
+        }
+        // Only the right PIN is remembered (a wrong one counts against the retry limit).
+        if (int r = Report(CheckPin(a.options.at("--pin")), "preauth")) return r;
+        if (int r = Report(SetPreauthorisedPin(a.options.at("--pin")), "preauth")) return r;
+        std::printf("pre-authorised for this session\n");
+        return 0;
+    }
+    if (command == "insert" || command == "remove") {
+        if (argc > 2) return Usage(command + " takes no arguments");
+        if (int r = Report(SetPresent(command == "insert"), command.c_str())) return r;
+        std::printf("token %s\n", command == "insert" ? "inserted" : "removed");
+        return 0;
+    }
+    if (command == "status") return none(Status);
+    if (command == "keys") return none(Keys);
+    if (command == "install") return none(Install);
+    if (command == "uninstall") return none(Uninstall);
+    if (command == "help" || command == "--help") {
+        std::printf("%s", kUsageText);
+        return 0;
+    }
+    return Usage("unknown command " + command);
+}
