@@ -17,7 +17,7 @@ protected:
         module_ = LoadLibraryA("QuorvanSoftP11.dll");
         ASSERT_NE(module_, nullptr);
         auto get = reinterpret_cast<CK_RV(QV_CK_CALL*)(CK_FUNCTION_LIST**)>(
-            GetProcAddress(module_, "C_GetFunctionList"));
+            reinterpret_cast<void (*)()>(GetProcAddress(module_, "C_GetFunctionList")));
         ASSERT_NE(get, nullptr);
         EXPECT_EQ(get(nullptr), CKR_ARGUMENTS_BAD);
         ASSERT_EQ(get(&f_), CKR_OK);
@@ -57,7 +57,8 @@ TEST_F(P11, InfoSlotAndTokenWhilePresent) {
     EXPECT_EQ(f_->C_CloseSession(s), CKR_OK);
     EXPECT_EQ(f_->C_CloseSession(s), CKR_SESSION_HANDLE_INVALID);
     // Everything else answers "not supported".
-    EXPECT_EQ(reinterpret_cast<CK_RV(QV_CK_CALL*)(CK_SESSION_HANDLE, void*, CK_ULONG)>(f_->C_Login)(s, nullptr, 0),
+    EXPECT_EQ(reinterpret_cast<CK_RV(QV_CK_CALL*)(CK_SESSION_HANDLE, void*, CK_ULONG)>(
+                  reinterpret_cast<void (*)()>(f_->C_Login))(s, nullptr, 0),
               CKR_FUNCTION_NOT_SUPPORTED);
     EXPECT_EQ(f_->C_Finalize(nullptr), CKR_OK);
     EXPECT_EQ(f_->C_Finalize(nullptr), CKR_CRYPTOKI_NOT_INITIALIZED);

@@ -88,6 +88,10 @@ DWORD Authorise(Context* c) {
     if (e) return e;
     if (c->authorised || IsPreauthorised()) return 0;
     if (c->silent) return static_cast<DWORD>(NTE_SILENT_CONTEXT);
+    // A locked PIN cannot be accepted: no point in asking for it.
+    TokenState token;
+    ReadToken(token);
+    if (token.retriesLeft == 0) return static_cast<DWORD>(SCARD_W_CHV_BLOCKED);
     std::string pin;
     if (!PromptForPin(pin)) return static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER);
     e = CheckPin(pin);
