@@ -17,6 +17,9 @@ namespace {
 class InProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Every case starts as a process that has not started the monitor yet. The libraries
+        // named here do not exist, so the thread of an earlier case has already ended.
+        SharedState.MonitorThread = nullptr;
         browser.UseEntryPoints(NP_GetEntryPoints, NP_Initialize, NP_Shutdown, NP_GetMIMEDescription);
         ASSERT_EQ(browser.Initialize(), NPERR_NO_ERROR);
         a = browser.NewInstance();
@@ -53,11 +56,22 @@ TEST_F(InProcessTest, OnlyTheStartingInstanceCallsBack) {
     EXPECT_EQ(browser.urls[0].npp, a->npp());
     EXPECT_EQ(browser.urls[0].url, "javascript:onA(1)");
 
-    // Missing arguments: empty callback and library, delay 0; an empty library stays empty.
-    c = b->Invoke("StartUKeyMonitoring", {});
+    // A second start from the other instance changes nothing; events still go to a.
+    c = b->Invoke("StartUKeyMonitoring", {nphost::Arg::String("onB"), nphost::Arg::Int(9), nphost::Arg::String("")});
+    ASSERT_TRUE(c.ok && c.IsInt());
+    EXPECT_EQ(SharedState.MonitorWindow, a->hwnd());
+    EXPECT_EQ(SharedState.TokenLibraryName, "k.dll");
+    EXPECT_EQ(SharedState.CallbackFunctionName, "onA");
+}
+
+TEST_F(InProcessTest, MissingMonitoringArgumentsAreEmptyAndZero) {
+    // Empty callback and library, delay 0; an empty library stays empty.
+    nphost::Invocation c = b->Invoke("StartUKeyMonitoring", {});
     ASSERT_TRUE(c.ok);
+    EXPECT_NE(SharedState.MonitorThread, nullptr);
     EXPECT_EQ(SharedState.TokenLibraryName, "");
     EXPECT_EQ(SharedState.MonitorDelay, 0);
+    EXPECT_EQ(SharedState.CallbackFunctionName, "");
 }
 
 TEST_F(InProcessTest, ClearResetsErrorStateOnly) {
