@@ -121,19 +121,20 @@ int Init(const Args& a) {
     return 0;
 }
 
-// The named container, or the default one; created when missing if `create`.
-int ResolveContainer(const Args& a, bool create, std::string& name) {
+// The container named by --container, or the default one. Fails when the token is missing.
+int ResolveContainer(const Args& a, std::string& name) {
     if (DWORD e = NeedToken()) return Report(e, "token");
     TokenState state;
     ReadToken(state);
     name = a.options.count("--container") ? a.options.at("--container") : state.defaultContainer;
     if (name.empty()) name = kDefaultContainer;
     if (!IsValidContainerName(name)) return Usage("bad container name \"" + name + "\"");
-    if (!ContainerExists(name)) {
-        if (!create) return Report(static_cast<DWORD>(NTE_BAD_KEYSET), name.c_str());
-        if (int r = Report(CreateContainer(name), "create container")) return r;
-    }
     return 0;
+}
+
+int EnsureContainer(const std::string& name) {
+    if (ContainerExists(name)) return 0;
+    return Report(CreateContainer(name), "create container");
 }
 
 int GenKey(const Args& a) {
@@ -146,7 +147,8 @@ int GenKey(const Args& a) {
     if (a.options.count("--bits") && !ParseBits(a.options.at("--bits"), bits))
         return Usage("--bits must be a multiple of 8 from 512 to 4096");
     std::string name;
-    if (int r = ResolveContainer(a, true, name)) return r;
+    if (int r = ResolveContainer(a, name)) return r;
+    if (int r = EnsureContainer(name)) return r;
     if (int r = Report(GenerateKey(name, spec, bits, a.options.count("--exportable") != 0), "genkey"))
         return r;
     std::printf("container \"%s\": new %lu-bit %s key\n", name.c_str(),
@@ -174,9 +176,9 @@ std::wstring Widen(const std::string& s) {
     return w;
 }
 
-// Reads the key that PFXImportCertStore put into the platform provider for `cert`, then
-// removes that temporary container.
-DWORD TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>& blob) {
+// Reads the key that PFXImportCertStore put into the platform provider for `cert` (unless
+// `blob` is null), then deletes that container.
+DWORD TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>* blob) {
     DWORD size = 0;
     if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
         return static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY);
@@ -184,82 +186,134 @@ DWORD TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>& blob) {
     if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
         return GetLastError();
     auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data());
-    HCRYPTPROV prov = 0;
     DWORD flags = (info->dwFlags & CRYPT_MACHINE_KEYSET) | CRYPT_SILENT;
-    if (!CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName, info->dwProvType,
-                              flags))
-        return GetLastError();
-    HCRYPTKEY key = 0;
-    // Some platforms record a key spec that CryptGetUserKey does not know; try both.
     DWORD e = 0;
-    if (!CryptGetUserKey(prov, info->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE, &key) &&
-        !CryptGetUserKey(prov, AT_SIGNATURE, &key))
+    HCRYPTPROV prov = 0;
+    if (blob && !CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName,
+                                      info->dwProvType, flags))
         e = GetLastError();
-    if (!e) {
-        DWORD n = 0;
-        if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &n)) {
-            e = GetLastError();
-        } else {
-            blob.resize(n);
-            if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &n)) e = GetLastError();
-            blob.resize(n);
+    if (blob && !e) {
+        // Some platforms record a key spec that CryptGetUserKey does not know; try both.
+        HCRYPTKEY key = 0;
+        DWORD spec = info->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE;
+        if (!CryptGetUserKey(prov, spec, &key)) {
+            spec = spec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE;
+            if (!CryptGetUserKey(prov, spec, &key)) e = GetLastError();
         }
-        CryptDestroyKey(key);
+        // The key must be the certificate's: a platform that shares one container between
+        // imports may hold another one.
+        DWORD n = 0;
+        if (!e && CryptExportPublicKeyInfo(prov, spec, X509_ASN_ENCODING, nullptr, &n)) {
+            std::vector<BYTE> pub(n);
+            auto* pubInfo = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(pub.data());
+            if (CryptExportPublicKeyInfo(prov, spec, X509_ASN_ENCODING, pubInfo, &n) &&
+                !CertComparePublicKeyInfo(X509_ASN_ENCODING, pubInfo,
+                                          &cert->pCertInfo->SubjectPublicKeyInfo))
+                e = static_cast<DWORD>(NTE_BAD_PUBLIC_KEY);
+        }
+        if (!e && !CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &n)) e = GetLastError();
+        if (!e) {
+            blob->resize(n);
+            if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob->data(), &n)) e = GetLastError();
+            blob->resize(e ? 0 : n);
+        }
+        if (key) CryptDestroyKey(key);
+        if (!e && blob->empty()) e = static_cast<DWORD>(NTE_NO_KEY);
     }
-    CryptReleaseContext(prov, 0);
+    if (prov) CryptReleaseContext(prov, 0);
     HCRYPTPROV ignored = 0;
     CryptAcquireContextW(&ignored, info->pwszContainerName, info->pwszProvName, info->dwProvType,
                          flags | CRYPT_DELETEKEYSET);
     return e;
 }
 
+// The PKCS#12 file's first certificate that has a private key, with that key as a
+// PRIVATEKEYBLOB. Prints its own message and returns kFailed when there is none.
+int ReadP12(const std::string& file, const std::string& password, PCCERT_CONTEXT& cert,
+            std::vector<BYTE>& blob) {
+    cert = nullptr;
+    std::vector<BYTE> data;
+    if (!ReadFileBytes(file, data)) {
+        std::fprintf(stderr, "softtoken: cannot read %s (missing, unreadable or over 1 MB)\n",
+                     file.c_str());
+        return kFailed;
+    }
+    CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(data.size()), data.data()};
+    if (data.empty() || !PFXIsPFXBlob(&pfx)) {
+        std::fprintf(stderr, "softtoken: %s is not a PKCS#12 file\n", file.c_str());
+        return kFailed;
+    }
+    std::wstring wide = Widen(password);
+    HCERTSTORE store = PFXImportCertStore(&pfx, wide.c_str(), CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
+    DWORD e = GetLastError();
+    bool rightPassword = store || PFXVerifyPassword(&pfx, wide.c_str(), 0);
+    SecureZeroMemory(&wide[0], wide.size() * sizeof(wchar_t));
+    if (!store) {
+        // Some platforms leave the last error at 0 here: never let that pass for success. Wine
+        // also refuses a file without a private key here, and its PFXVerifyPassword always
+        // says no, so the message names both causes.
+        if (!rightPassword)
+            std::fprintf(stderr, "softtoken: cannot import %s: wrong password, or no private key in it\n",
+                         file.c_str());
+        else
+            std::fprintf(stderr, "softtoken: cannot import %s: %s\n", file.c_str(),
+                         e ? Describe(e).c_str() : "damaged file, or no private key in it");
+        return kFailed;
+    }
+    // The platform put each key of the file into a container of its own provider: take the
+    // first certificate's key out and delete them all, so that no copy stays off the token.
+    e = 0;
+    DWORD size = 0;
+    for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c)) != nullptr;) {
+        if (!CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+            continue;
+        if (cert) {
+            TakeImportedKey(c, nullptr);
+            continue;
+        }
+        cert = CertDuplicateCertificateContext(c);
+        e = TakeImportedKey(c, &blob);
+    }
+    CertCloseStore(store, 0);
+    if (!cert) {
+        std::fprintf(stderr, "softtoken: %s holds no certificate with a private key\n", file.c_str());
+        return kFailed;
+    }
+    if (e) {
+        CertFreeCertificateContext(cert);
+        cert = nullptr;
+        if (e == static_cast<DWORD>(NTE_BAD_PUBLIC_KEY))
+            std::fprintf(stderr, "softtoken: %s: the key does not match its certificate\n", file.c_str());
+        else
+            Report(e, "import-p12");
+        return kFailed;
+    }
+    return 0;
+}
+
 int ImportP12(const Args& a) {
     if (a.positional.size() != 1) return Usage("import-p12 needs one FILE");
     if (!a.options.count("--password")) return Usage("import-p12 needs --password");
-    std::vector<BYTE> data;
-    if (!ReadFileBytes(a.positional[0], data) || data.empty()) {
-        std::fprintf(stderr, "softtoken: cannot read %s\n", a.positional[0].c_str());
-        return kFailed;
-    }
     std::string name;
-    if (int r = ResolveContainer(a, true, name)) return r;
-    CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(data.size()), data.data()};
-    if (!PFXIsPFXBlob(&pfx)) {
-        std::fprintf(stderr, "softtoken: %s is not a PKCS#12 file\n", a.positional[0].c_str());
-        return kFailed;
+    if (int r = ResolveContainer(a, name)) return r;
+    PCCERT_CONTEXT cert = nullptr;
+    std::vector<BYTE> blob;
+    if (int r = ReadP12(a.positional[0], a.options.at("--password"), cert, blob)) return r;
+    // The container is made only now, so that a failed import leaves nothing behind.
+    const bool created = !ContainerExists(name);
+    DWORD e = created ? CreateContainer(name) : 0;
+    if (!e) e = ImportPrivateKey(name, blob.data(), static_cast<DWORD>(blob.size()), AT_KEYEXCHANGE, false);
+    SecureZeroMemory(blob.data(), blob.size());
+    if (!e) e = SetCertificate(name, AT_KEYEXCHANGE, cert->pbCertEncoded, cert->cbCertEncoded);
+    if (e && created) DeleteContainer(name);
+    int result = Report(e, "import-p12");
+    if (!result) {
+        char subject[512] = {};
+        CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject, CERT_X500_NAME_STR, subject,
+                       sizeof(subject));
+        std::printf("container \"%s\": exchange key and certificate \"%s\"\n", name.c_str(), subject);
     }
-    std::wstring password = Widen(a.options.at("--password"));
-    HCERTSTORE store = PFXImportCertStore(&pfx, password.c_str(), CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
-    SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
-    if (!store) return Report(GetLastError(), "import-p12 (wrong password?)");
-    PCCERT_CONTEXT cert = nullptr, found = nullptr;
-    DWORD size = 0;
-    while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr)
-        if (CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
-            found = CertDuplicateCertificateContext(cert);
-            break;
-        }
-    int result = 0;
-    if (!found) {
-        std::fprintf(stderr, "softtoken: %s holds no certificate with a private key\n",
-                     a.positional[0].c_str());
-        result = kFailed;
-    } else {
-        std::vector<BYTE> blob;
-        DWORD e = TakeImportedKey(found, blob);
-        if (!e) e = ImportPrivateKey(name, blob.data(), static_cast<DWORD>(blob.size()), AT_KEYEXCHANGE, false);
-        if (!blob.empty()) SecureZeroMemory(blob.data(), blob.size());
-        if (!e) e = SetCertificate(name, AT_KEYEXCHANGE, found->pbCertEncoded, found->cbCertEncoded);
-        result = Report(e, "import-p12");
-        if (!result) {
-            char subject[512] = {};
-            CertNameToStrA(X509_ASN_ENCODING, &found->pCertInfo->Subject, CERT_X500_NAME_STR, subject,
-                           sizeof(subject));
-            std::printf("container \"%s\": exchange key and certificate \"%s\"\n", name.c_str(), subject);
-        }
-        CertFreeCertificateContext(found);
-    }
-    CertCloseStore(store, 0);
+    CertFreeCertificateContext(cert);
     return result;
 }
 
