@@ -69,6 +69,7 @@ TEST(SoftTool, BadCommandLinesExitWithUsage) {
         "status extra",
         "keys extra",
         "install extra",
+        "install --dll32",
         "uninstall extra",
     };
     std::string before = RunTool("keys");

@@ -27,7 +27,9 @@ const char kUsageText[] =
     "  insert | remove                         plug the token in or pull it out\n"
     "  status | keys                           show the token or its containers\n"
     "  preauth --pin P | preauth --off         remember the PIN for this session\n"
-    "  install | uninstall                     register the CSP and the PKCS#11 module\n";
+    "  install [--dll32 DIR]                   register the CSP, place the PKCS#11 module\n"
+    "                                          (--dll32: also the 32-bit DLLs of DIR)\n"
+    "  uninstall                               remove both from every registry view\n";
 
 std::string Describe(DWORD e) {
     switch (e) {
@@ -372,43 +374,123 @@ std::string OwnFolder() {
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
-std::string SystemFolder() {
-    char path[MAX_PATH] = {};
-    GetSystemDirectoryA(path, sizeof(path));
-    return std::string(path) + "\\";
+std::string WithSlash(std::string folder) {
+    // "C:\dir\" on a command line arrives as C:\dir" (the backslash quotes the quote); no
+    // Windows path holds a quote, so it can go.
+    if (!folder.empty() && folder.back() == '"') folder.pop_back();
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    return folder;
 }
 
 constexpr const char* kProviderKey = "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\";
+constexpr bool k64BitTool = sizeof(void*) == 8;
 
-int Install() {
-    const std::string from = OwnFolder(), to = SystemFolder();
-    for (const char* file : {kCspFileName, kP11FileName}) {
-        if (!CopyFileA((from + file).c_str(), (to + file).c_str(), FALSE))
-            return Report(GetLastError(), (std::string("copy ") + from + file).c_str());
-    }
+// One registry view with the folder its processes load system DLLs from.
+struct View {
+    const char* what;
+    REGSAM sam;
+    std::string system;  // where the DLLs go, with a trailing backslash
+    WORD machine;        // what those processes can load
+};
+
+View OwnView() {
+    char path[MAX_PATH] = {};
+    GetSystemDirectoryA(path, sizeof(path));
+    if (k64BitTool) return {"64-bit", KEY_WOW64_64KEY, WithSlash(path), IMAGE_FILE_MACHINE_AMD64};
+    return {"32-bit", 0, WithSlash(path), IMAGE_FILE_MACHINE_I386};
+}
+
+// The 32-bit view beside a 64-bit one; false on a system without one.
+bool View32(View& view) {
+    char path[MAX_PATH] = {};
+    if (!k64BitTool || GetSystemWow64DirectoryA(path, sizeof(path)) == 0) return false;
+    view = {"32-bit", KEY_WOW64_32KEY, WithSlash(path), IMAGE_FILE_MACHINE_I386};
+    return true;
+}
+
+// Empty when `path` is a DLL for `machine`, else what is wrong with it.
+std::string CheckDll(const std::string& path, WORD machine) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return "cannot read " + path;
+    BYTE head[1024] = {};
+    size_t n = std::fread(head, 1, sizeof(head), f);
+    std::fclose(f);
+    IMAGE_DOS_HEADER dos;
+    std::memcpy(&dos, head, sizeof(dos));
+    DWORD at = dos.e_lfanew;
+    IMAGE_FILE_HEADER file;
+    if (n < sizeof(dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || at > n - 4 - sizeof(file) ||
+        std::memcmp(head + at, "PE\0\0", 4) != 0)
+        return path + " is not a Windows DLL";
+    std::memcpy(&file, head + at + 4, sizeof(file));
+    if (!(file.Characteristics & IMAGE_FILE_DLL)) return path + " is not a DLL";
+    if (file.Machine != machine)
+        return path + " is not a " + (machine == IMAGE_FILE_MACHINE_I386 ? "32" : "64") + "-bit DLL";
+    return "";
+}
+
+DWORD Register(const View& view) {
     HKEY key = nullptr;
     LONG r = RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProviderKey) + kProviderName).c_str(),
-                             0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    if (r) return Report(static_cast<DWORD>(r), "register the CSP");
-    const std::string image = to + kCspFileName;
+                             0, nullptr, 0, KEY_WRITE | view.sam, nullptr, &key, nullptr);
+    if (r) return static_cast<DWORD>(r);
+    const std::string image = view.system + kCspFileName;
     const DWORD type = PROV_RSA_FULL;
     r = RegSetValueExA(key, "Image Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(image.c_str()),
                        static_cast<DWORD>(image.size() + 1));
     if (!r) r = RegSetValueExA(key, "Type", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&type), sizeof(type));
     RegCloseKey(key);
-    if (r) return Report(static_cast<DWORD>(r), "register the CSP");
-    std::printf("installed \"%s\" (%s) and %s%s\n", kProviderName, image.c_str(), to.c_str(), kP11FileName);
+    return static_cast<DWORD>(r);
+}
+
+// Copies the DLLs of `from` into each view's system folder and registers the CSP there. Every
+// file is checked before anything changes.
+int Install(const Args& a) {
+    std::vector<std::pair<View, std::string>> plan = {{OwnView(), OwnFolder()}};
+    if (a.options.count("--dll32")) {
+        View v;
+        if (!k64BitTool) return Usage("--dll32 is for the 64-bit softtoken (this one is 32-bit)");
+        if (!View32(v)) {
+            std::fprintf(stderr, "softtoken: this system has no 32-bit view\n");
+            return kFailed;
+        }
+        plan.emplace_back(v, WithSlash(a.options.at("--dll32")));
+    }
+    for (const auto& [view, from] : plan)
+        for (const char* file : {kCspFileName, kP11FileName}) {
+            std::string why = CheckDll(from + file, view.machine);
+            if (!why.empty()) {
+                std::fprintf(stderr, "softtoken: install: %s\n", why.c_str());
+                return kFailed;
+            }
+        }
+    for (const auto& [view, from] : plan) {
+        for (const char* file : {kCspFileName, kP11FileName})
+            if (!CopyFileA((from + file).c_str(), (view.system + file).c_str(), FALSE))
+                return Report(GetLastError(), ("copy " + from + file + " to " + view.system).c_str());
+        if (int r = Report(Register(view), "register the CSP")) return r;
+        std::printf("installed \"%s\" for %s programs: %s%s and %s%s\n", kProviderName, view.what,
+                    view.system.c_str(), kCspFileName, view.system.c_str(), kP11FileName);
+    }
     return 0;
 }
 
+// Removes the CSP from the tool's own view and, for the 64-bit tool, from the 32-bit one.
 int Uninstall() {
-    LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kProviderKey) + kProviderName).c_str());
-    if (r && r != ERROR_FILE_NOT_FOUND) return Report(static_cast<DWORD>(r), "unregister the CSP");
-    const std::string to = SystemFolder();
-    for (const char* file : {kCspFileName, kP11FileName})
-        if (!DeleteFileA((to + file).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
-            // A loaded DLL cannot be deleted; it goes at the next restart.
-            MoveFileExA((to + file).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    std::vector<View> views = {OwnView()};
+    View v;
+    if (View32(v)) views.push_back(v);
+    for (const View& view : views) {
+        LONG r = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProviderKey) + kProviderName).c_str(),
+                                 view.sam, 0);
+        if (r && r != ERROR_FILE_NOT_FOUND) return Report(static_cast<DWORD>(r), "unregister the CSP");
+        for (const char* file : {kCspFileName, kP11FileName}) {
+            const std::string path = view.system + file;
+            if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+                // A loaded DLL cannot be deleted; it goes at the next restart.
+                MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    }
     std::printf("uninstalled \"%s\"\n", kProviderName);
     return 0;
 }
@@ -460,7 +542,11 @@ int main(int argc, char** argv) {
     }
     if (command == "status") return none(Status);
     if (command == "keys") return none(Keys);
-    if (command == "install") return none(Install);
+    if (command == "install") {
+        Args a = Parse(argc, argv, {"--dll32"});
+        if (!a.error.empty() || !a.positional.empty()) return Usage(a.error.empty() ? "unexpected " + a.positional[0] : a.error);
+        return Install(a);
+    }
     if (command == "uninstall") return none(Uninstall);
     if (command == "help" || command == "--help") {
         std::printf("%s", kUsageText);
