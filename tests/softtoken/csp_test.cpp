@@ -260,3 +260,109 @@ TEST(SoftCsp, SignaturesForOpenSsl) {
     out.resize(der);
     WriteFileBytes(dir + "\\pub.der", out);
 }
+
+TEST(SoftCsp, SizeQueriesAndShortBuffersAnswerMoreData) {
+    Prov p;
+    ASSERT_EQ(Acquire(p, nullptr, 0), 0u);
+    struct Case {
+        const char* what;
+        DWORD param;
+        DWORD flags;
+    } cases[] = {
+        {"PP_NAME", PP_NAME, 0},
+        {"PP_CONTAINER", PP_CONTAINER, 0},
+        {"PP_PROVTYPE", PP_PROVTYPE, 0},
+        {"PP_ENUMCONTAINERS", PP_ENUMCONTAINERS, CRYPT_FIRST},
+    };
+    for (const Case& c : cases) {
+        DWORD size = 0;
+        ASSERT_TRUE(CryptGetProvParam(p.h, c.param, nullptr, &size, c.flags)) << c.what;
+        ASSERT_GT(size, 1u) << c.what;
+        std::vector<BYTE> buffer(size, 0xCC);
+        DWORD shortSize = size - 1;
+        EXPECT_FALSE(CryptGetProvParam(p.h, c.param, buffer.data(), &shortSize, c.flags)) << c.what;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA)) << c.what;
+        EXPECT_EQ(shortSize, size) << c.what << ": the size needed";
+        EXPECT_EQ(buffer[size - 1], 0xCC) << c.what << ": written past the short buffer";
+        DWORD fullSize = size;
+        EXPECT_TRUE(CryptGetProvParam(p.h, c.param, buffer.data(), &fullSize, c.flags)) << c.what;
+        EXPECT_LE(fullSize, size) << c.what;
+    }
+    // The enumeration does not move on when the buffer was short.
+    char name[256];
+    DWORD size = 1;
+    EXPECT_FALSE(CryptGetProvParam(p.h, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, CRYPT_FIRST));
+    size = sizeof(name);
+    ASSERT_TRUE(CryptGetProvParam(p.h, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &size, 0));
+    EXPECT_STREQ(name, "default");
+}
+
+TEST(SoftCsp, EntryPointsRefuseHandlesTheyDidNotIssue) {
+    // Called directly: the platform's CryptoAPI checks its own handles before ours are reached.
+    HMODULE csp = LoadLibraryA("QuorvanSoftCsp.dll");
+    ASSERT_NE(csp, nullptr);
+    using AcquireFn = BOOL(WINAPI*)(HCRYPTPROV*, LPCSTR, DWORD, void*);
+    using ReleaseFn = BOOL(WINAPI*)(HCRYPTPROV, DWORD);
+    using UserKeyFn = BOOL(WINAPI*)(HCRYPTPROV, DWORD, HCRYPTKEY*);
+    using DestroyKeyFn = BOOL(WINAPI*)(HCRYPTPROV, HCRYPTKEY);
+    using KeyParamFn = BOOL(WINAPI*)(HCRYPTPROV, HCRYPTKEY, DWORD, BYTE*, DWORD*, DWORD);
+    using ProvParamFn = BOOL(WINAPI*)(HCRYPTPROV, DWORD, BYTE*, DWORD*, DWORD);
+    using CreateHashFn = BOOL(WINAPI*)(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*);
+    using ExportFn = BOOL(WINAPI*)(HCRYPTPROV, HCRYPTKEY, HCRYPTKEY, DWORD, DWORD, BYTE*, DWORD*);
+    auto fn = [&](const char* name) { return reinterpret_cast<void (*)()>(GetProcAddress(csp, name)); };
+    auto acquire = reinterpret_cast<AcquireFn>(fn("CPAcquireContext"));
+    auto release = reinterpret_cast<ReleaseFn>(fn("CPReleaseContext"));
+    auto userKey = reinterpret_cast<UserKeyFn>(fn("CPGetUserKey"));
+    auto destroyKey = reinterpret_cast<DestroyKeyFn>(fn("CPDestroyKey"));
+    auto keyParam = reinterpret_cast<KeyParamFn>(fn("CPGetKeyParam"));
+    auto provParam = reinterpret_cast<ProvParamFn>(fn("CPGetProvParam"));
+    auto createHash = reinterpret_cast<CreateHashFn>(fn("CPCreateHash"));
+    auto exportKey = reinterpret_cast<ExportFn>(fn("CPExportKey"));
+    ASSERT_TRUE(acquire && release && userKey && destroyKey && keyParam && provParam && createHash && exportKey);
+
+    HCRYPTPROV prov = 0;
+    ASSERT_TRUE(acquire(&prov, nullptr, 0, nullptr));
+    HCRYPTKEY key = 0;
+    ASSERT_TRUE(userKey(prov, AT_KEYEXCHANGE, &key));
+    HCRYPTKEY gone = 0;
+    ASSERT_TRUE(userKey(prov, AT_KEYEXCHANGE, &gone));
+    ASSERT_TRUE(destroyKey(prov, gone)) << "a successful destroy is a success";
+    HCRYPTPROV released = 0;
+    ASSERT_TRUE(acquire(&released, nullptr, 0, nullptr));
+    ASSERT_TRUE(release(released, 0));
+
+    const HCRYPTPROV bogusProvs[] = {0, 0x1234, released, static_cast<HCRYPTPROV>(key)};
+    for (HCRYPTPROV bad : bogusProvs) {
+        BYTE data[64];
+        DWORD size = sizeof(data);
+        HCRYPTKEY k = 0;
+        HCRYPTHASH h = 0;
+        SetLastError(0);
+        EXPECT_FALSE(provParam(bad, PP_NAME, data, &size, 0));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_UID));
+        EXPECT_FALSE(userKey(bad, AT_KEYEXCHANGE, &k));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_UID));
+        EXPECT_FALSE(createHash(bad, CALG_SHA1, 0, 0, &h));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_UID));
+        EXPECT_FALSE(release(bad, 0));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_UID));
+    }
+    const HCRYPTKEY bogusKeys[] = {0x1234, gone, static_cast<HCRYPTKEY>(prov)};
+    for (HCRYPTKEY bad : bogusKeys) {
+        BYTE data[64];
+        DWORD size = sizeof(data);
+        HCRYPTHASH h = 0;
+        EXPECT_FALSE(keyParam(prov, bad, KP_CERTIFICATE, data, &size, 0));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEY));
+        EXPECT_FALSE(destroyKey(prov, bad));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEY));
+        EXPECT_FALSE(createHash(prov, CALG_SHA1, bad, 0, &h));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_KEY));
+        size = sizeof(data);
+        EXPECT_FALSE(exportKey(prov, key, bad, SIMPLEBLOB, 0, data, &size));
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(NTE_BAD_PUBLIC_KEY));
+    }
+    EXPECT_TRUE(destroyKey(prov, key));
+    EXPECT_TRUE(release(prov, 0));
+    FreeLibrary(csp);
+}

@@ -107,15 +107,3 @@ TEST_F(P11, BlockedWaitEndsWithFinalize) {
     CloseHandle(t);
     ASSERT_EQ(f_->C_Initialize(nullptr), CKR_OK);
 }
-
-TEST(SoftTool, BadInputGivesUsageExitCode) {
-    for (const char* args : {"", "frobnicate", "init --bits 100", "init --bits", "genkey --key both",
-                             "import-p12", "import-p12 Z:\\nonexistent.p12", "preauth", "status extra"}) {
-        std::string out;
-        int code = RunToolOutput(args, out);
-        EXPECT_NE(code, 0) << args;
-        EXPECT_FALSE(out.empty()) << args;
-    }
-    EXPECT_EQ(RunToolCode("status"), 0);
-    EXPECT_NE(RunTool("keys").find("default"), std::string::npos);
-}

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,8 +45,27 @@ struct Key {
     std::string container;
 };
 
-Context* Ctx(HCRYPTPROV h) { return reinterpret_cast<Context*>(h); }
-Key* K(HCRYPTKEY h) { return reinterpret_cast<Key*>(h); }
+// The handles this provider gave out and has not yet seen released: anything else is refused
+// rather than followed.
+std::mutex g_handleLock;
+std::set<const Context*> g_contexts;
+std::set<const Key*> g_keys;
+
+template <class T>
+T* Lookup(const std::set<const T*>& live, ULONG_PTR h) {
+    std::lock_guard<std::mutex> hold(g_handleLock);
+    auto it = live.find(reinterpret_cast<const T*>(h));
+    return it == live.end() ? nullptr : const_cast<T*>(*it);
+}
+Context* Ctx(HCRYPTPROV h) { return Lookup(g_contexts, h); }
+Key* K(HCRYPTKEY h) { return Lookup(g_keys, h); }
+
+template <class T>
+void Track(std::set<const T*>& live, const T* p, bool add) {
+    std::lock_guard<std::mutex> hold(g_handleLock);
+    if (add) live.insert(p);
+    else live.erase(p);
+}
 
 BOOL Fail(DWORD error) {
     SetLastError(error);
@@ -106,6 +127,7 @@ Key* NewKey(HCRYPTKEY backing, DWORD spec, const std::string& container) {
     k->backing = backing;
     k->spec = spec;
     k->container = container;
+    Track(g_keys, static_cast<const Key*>(k), true);
     return k;
 }
 
@@ -184,6 +206,7 @@ BOOL WINAPI CPAcquireContext(HCRYPTPROV* phProv, LPCSTR szContainer, DWORD dwFla
         delete c;
         return Fail(e);
     }
+    Track(g_contexts, static_cast<const Context*>(c), true);
     *phProv = reinterpret_cast<HCRYPTPROV>(c);
     return TRUE;
 }
@@ -192,6 +215,7 @@ BOOL WINAPI CPReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
     Context* c = Ctx(hProv);
     if (!c) return Fail(NTE_BAD_UID);
     if (dwFlags) return Fail(NTE_BAD_FLAGS);
+    Track(g_contexts, static_cast<const Context*>(c), false);
     CryptReleaseContext(c->backing, 0);
     delete c;
     return TRUE;
@@ -200,6 +224,7 @@ BOOL WINAPI CPReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
 BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                            DWORD dwFlags) {
     Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
     switch (dwParam) {
     case PP_NAME:
         return PutString(kProviderName, pbData, pdwDataLen);
@@ -244,6 +269,7 @@ BOOL WINAPI CPGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD*
 
 BOOL WINAPI CPSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, DWORD dwFlags) {
     Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
     switch (dwParam) {
     case PP_KEYEXCHANGE_PIN:
     case PP_SIGNATURE_PIN: {
@@ -267,6 +293,7 @@ BOOL WINAPI CPSetProvParam(HCRYPTPROV hProv, DWORD dwParam, const BYTE* pbData, 
 
 BOOL WINAPI CPGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* phKey) {
     Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
     if (!phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     DWORD spec = 0;
     if (Algid == AT_KEYEXCHANGE || Algid == CALG_RSA_KEYX) spec = AT_KEYEXCHANGE;
@@ -289,9 +316,11 @@ BOOL WINAPI CPGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* p
 
 BOOL WINAPI CPDeriveKey(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTHASH hBaseData, DWORD dwFlags,
                         HCRYPTKEY* phKey) {
+    Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
     HCRYPTKEY key = 0;
     if (!phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    if (!CryptDeriveKey(Ctx(hProv)->backing, Algid, hBaseData, dwFlags, &key))
+    if (!CryptDeriveKey(c->backing, Algid, hBaseData, dwFlags, &key))
         return FailFromBacking();
     *phKey = reinterpret_cast<HCRYPTKEY>(NewKey(key, 0, ""));
     return TRUE;
@@ -300,6 +329,7 @@ BOOL WINAPI CPDeriveKey(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTHASH hBaseData, DW
 BOOL WINAPI CPDestroyKey(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey) {
     Key* k = K(hKey);
     if (!k) return Fail(NTE_BAD_KEY);
+    Track(g_keys, static_cast<const Key*>(k), false);
     CryptDestroyKey(k->backing);
     delete k;
     return TRUE;
@@ -308,7 +338,8 @@ BOOL WINAPI CPDestroyKey(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey) {
 BOOL WINAPI CPDuplicateKey(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD* pdwReserved,
                            DWORD dwFlags, HCRYPTKEY* phKey) {
     Key* k = K(hKey);
-    if (!k || !phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    if (!k) return Fail(NTE_BAD_KEY);
+    if (!phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     HCRYPTKEY copy = 0;
     if (!CryptDuplicateKey(k->backing, pdwReserved, dwFlags, &copy)) return FailFromBacking();
     *phKey = reinterpret_cast<HCRYPTKEY>(NewKey(copy, k->spec, k->container));
@@ -317,6 +348,7 @@ BOOL WINAPI CPDuplicateKey(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD* pdwReser
 
 BOOL WINAPI CPGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey) {
     Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
     if (!phUserKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     DWORD e = NeedToken();
     if (e) return Fail(e);
@@ -331,6 +363,7 @@ BOOL WINAPI CPGetUserKey(HCRYPTPROV hProv, DWORD dwKeySpec, HCRYPTKEY* phUserKey
 BOOL WINAPI CPGetKeyParam(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD dwParam, BYTE* pbData,
                           DWORD* pdwDataLen, DWORD dwFlags) {
     Key* k = K(hKey);
+    if (!k) return Fail(NTE_BAD_KEY);
     if (dwParam == KP_CERTIFICATE) {
         if (!k->spec) return Fail(NTE_BAD_KEY);
         DWORD e = NeedToken();
@@ -346,6 +379,7 @@ BOOL WINAPI CPGetKeyParam(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD dwParam, B
 BOOL WINAPI CPSetKeyParam(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD dwParam, const BYTE* pbData,
                           DWORD dwFlags) {
     Key* k = K(hKey);
+    if (!k) return Fail(NTE_BAD_KEY);
     if (dwParam == KP_CERTIFICATE) {
         if (!k->spec) return Fail(NTE_BAD_KEY);
         if (!pbData) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
@@ -375,9 +409,16 @@ BOOL WINAPI CPExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWO
     if (k->spec) {
         DWORD e = NeedToken();
         if (e) return Fail(e);
-        if (dwBlobType == PRIVATEKEYBLOB && pbData && (e = Authorise(Ctx(hProv)))) return Fail(e);
+        Context* c = Ctx(hProv);
+        if (!c) return Fail(NTE_BAD_UID);
+        if (dwBlobType == PRIVATEKEYBLOB && pbData && (e = Authorise(c))) return Fail(e);
     }
-    HCRYPTKEY wrap = hPubKey ? K(hPubKey)->backing : 0;
+    HCRYPTKEY wrap = 0;
+    if (hPubKey) {
+        Key* w = K(hPubKey);
+        if (!w) return Fail(NTE_BAD_PUBLIC_KEY);
+        wrap = w->backing;
+    }
     if (CryptExportKey(k->backing, wrap, dwBlobType, dwFlags, pbData, pdwDataLen)) return TRUE;
     return FailFromBacking();
 }
@@ -385,6 +426,7 @@ BOOL WINAPI CPExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWO
 BOOL WINAPI CPImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, HCRYPTKEY hPubKey,
                         DWORD dwFlags, HCRYPTKEY* phKey) {
     Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
     if (!pbData || !phKey || dwDataLen < sizeof(BLOBHEADER))
         return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     const BLOBHEADER* header = reinterpret_cast<const BLOBHEADER*>(pbData);
@@ -397,7 +439,12 @@ BOOL WINAPI CPImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, H
         if ((e = Authorise(c))) return Fail(e);
     }
     HCRYPTKEY key = 0;
-    HCRYPTKEY unwrap = hPubKey ? K(hPubKey)->backing : 0;
+    HCRYPTKEY unwrap = 0;
+    if (hPubKey) {
+        Key* w = K(hPubKey);
+        if (!w) return Fail(NTE_BAD_PUBLIC_KEY);
+        unwrap = w->backing;
+    }
     if (!CryptImportKey(c->backing, pbData, dwDataLen, unwrap, dwFlags, &key))
         return FailFromBacking();
     if (spec) ClearCertificate(c->container, spec);
@@ -407,7 +454,9 @@ BOOL WINAPI CPImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, H
 
 BOOL WINAPI CPEncrypt(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final,
                       DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen, DWORD dwBufLen) {
-    if (CryptEncrypt(K(hKey)->backing, hHash, Final, dwFlags, pbData, pdwDataLen, dwBufLen))
+    Key* k = K(hKey);
+    if (!k) return Fail(NTE_BAD_KEY);
+    if (CryptEncrypt(k->backing, hHash, Final, dwFlags, pbData, pdwDataLen, dwBufLen))
         return TRUE;
     return FailFromBacking();
 }
@@ -415,8 +464,11 @@ BOOL WINAPI CPEncrypt(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, HCRYPTHASH hHash, BO
 BOOL WINAPI CPDecrypt(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final,
                       DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen) {
     Key* k = K(hKey);
+    if (!k) return Fail(NTE_BAD_KEY);
     if (k->spec) {
-        DWORD e = Authorise(Ctx(hProv));
+        Context* c = Ctx(hProv);
+        if (!c) return Fail(NTE_BAD_UID);
+        DWORD e = Authorise(c);
         if (e) return Fail(e);
     }
     if (CryptDecrypt(k->backing, hHash, Final, dwFlags, pbData, pdwDataLen)) return TRUE;
@@ -425,11 +477,19 @@ BOOL WINAPI CPDecrypt(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL F
 
 BOOL WINAPI CPCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                          HCRYPTHASH* phHash) {
+    Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
     if (!phHash) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     if (Algid != CALG_MD5 && Algid != CALG_SHA1 && Algid != CALG_SSL3_SHAMD5)
         return Fail(NTE_BAD_ALGID);
+    HCRYPTKEY key = 0;
+    if (hKey) {
+        Key* k = K(hKey);
+        if (!k) return Fail(NTE_BAD_KEY);
+        key = k->backing;
+    }
     // Hash handles are the backing provider's own: they carry no state of ours.
-    if (CryptCreateHash(Ctx(hProv)->backing, Algid, hKey ? K(hKey)->backing : 0, dwFlags, phHash))
+    if (CryptCreateHash(c->backing, Algid, key, dwFlags, phHash))
         return TRUE;
     return FailFromBacking();
 }
@@ -453,7 +513,9 @@ BOOL WINAPI CPHashData(HCRYPTPROV /*hProv*/, HCRYPTHASH hHash, const BYTE* pbDat
 
 BOOL WINAPI CPHashSessionKey(HCRYPTPROV /*hProv*/, HCRYPTHASH hHash, HCRYPTKEY hKey,
                              DWORD dwFlags) {
-    if (CryptHashSessionKey(hHash, K(hKey)->backing, dwFlags)) return TRUE;
+    Key* k = K(hKey);
+    if (!k) return Fail(NTE_BAD_KEY);
+    if (CryptHashSessionKey(hHash, k->backing, dwFlags)) return TRUE;
     return FailFromBacking();
 }
 
@@ -470,7 +532,9 @@ BOOL WINAPI CPSetHashParam(HCRYPTPROV /*hProv*/, HCRYPTHASH hHash, DWORD dwParam
 }
 
 BOOL WINAPI CPGenRandom(HCRYPTPROV hProv, DWORD dwLen, BYTE* pbBuffer) {
-    if (CryptGenRandom(Ctx(hProv)->backing, dwLen, pbBuffer)) return TRUE;
+    Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
+    if (CryptGenRandom(c->backing, dwLen, pbBuffer)) return TRUE;
     return FailFromBacking();
 }
 
@@ -478,6 +542,7 @@ BOOL WINAPI CPSignHash(HCRYPTPROV hProv, HCRYPTHASH hHash, DWORD dwKeySpec,
                        LPCWSTR /*sDescription*/, DWORD dwFlags, BYTE* pbSignature,
                        DWORD* pdwSigLen) {
     Context* c = Ctx(hProv);
+    if (!c) return Fail(NTE_BAD_UID);
     if (dwKeySpec != AT_KEYEXCHANGE && dwKeySpec != AT_SIGNATURE) return Fail(NTE_BAD_ALGID);
     DWORD e = NeedToken();
     if (e) return Fail(e);

@@ -27,7 +27,9 @@ const char kUsageText[] =
     "  insert | remove                         plug the token in or pull it out\n"
     "  status | keys                           show the token or its containers\n"
     "  preauth --pin P | preauth --off         remember the PIN for this session\n"
-    "  install | uninstall                     register the CSP and the PKCS#11 module\n";
+    "  install [--dll32 DIR]                   register the CSP, place the PKCS#11 module\n"
+    "                                          (--dll32: also the 32-bit DLLs of DIR)\n"
+    "  uninstall                               remove both from every registry view\n";
 
 std::string Describe(DWORD e) {
     switch (e) {
@@ -121,19 +123,20 @@ int Init(const Args& a) {
     return 0;
 }
 
-// The named container, or the default one; created when missing if `create`.
-int ResolveContainer(const Args& a, bool create, std::string& name) {
+// The container named by --container, or the default one. Fails when the token is missing.
+int ResolveContainer(const Args& a, std::string& name) {
     if (DWORD e = NeedToken()) return Report(e, "token");
     TokenState state;
     ReadToken(state);
     name = a.options.count("--container") ? a.options.at("--container") : state.defaultContainer;
     if (name.empty()) name = kDefaultContainer;
     if (!IsValidContainerName(name)) return Usage("bad container name \"" + name + "\"");
-    if (!ContainerExists(name)) {
-        if (!create) return Report(static_cast<DWORD>(NTE_BAD_KEYSET), name.c_str());
-        if (int r = Report(CreateContainer(name), "create container")) return r;
-    }
     return 0;
+}
+
+int EnsureContainer(const std::string& name) {
+    if (ContainerExists(name)) return 0;
+    return Report(CreateContainer(name), "create container");
 }
 
 int GenKey(const Args& a) {
@@ -146,7 +149,8 @@ int GenKey(const Args& a) {
     if (a.options.count("--bits") && !ParseBits(a.options.at("--bits"), bits))
         return Usage("--bits must be a multiple of 8 from 512 to 4096");
     std::string name;
-    if (int r = ResolveContainer(a, true, name)) return r;
+    if (int r = ResolveContainer(a, name)) return r;
+    if (int r = EnsureContainer(name)) return r;
     if (int r = Report(GenerateKey(name, spec, bits, a.options.count("--exportable") != 0), "genkey"))
         return r;
     std::printf("container \"%s\": new %lu-bit %s key\n", name.c_str(),
@@ -174,9 +178,9 @@ std::wstring Widen(const std::string& s) {
     return w;
 }
 
-// Reads the key that PFXImportCertStore put into the platform provider for `cert`, then
-// removes that temporary container.
-DWORD TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>& blob) {
+// Reads the key that PFXImportCertStore put into the platform provider for `cert` (unless
+// `blob` is null), then deletes that container.
+DWORD TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>* blob) {
     DWORD size = 0;
     if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
         return static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY);
@@ -184,82 +188,134 @@ DWORD TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>& blob) {
     if (!CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, buffer.data(), &size))
         return GetLastError();
     auto* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(buffer.data());
-    HCRYPTPROV prov = 0;
     DWORD flags = (info->dwFlags & CRYPT_MACHINE_KEYSET) | CRYPT_SILENT;
-    if (!CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName, info->dwProvType,
-                              flags))
-        return GetLastError();
-    HCRYPTKEY key = 0;
-    // Some platforms record a key spec that CryptGetUserKey does not know; try both.
     DWORD e = 0;
-    if (!CryptGetUserKey(prov, info->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE, &key) &&
-        !CryptGetUserKey(prov, AT_SIGNATURE, &key))
+    HCRYPTPROV prov = 0;
+    if (blob && !CryptAcquireContextW(&prov, info->pwszContainerName, info->pwszProvName,
+                                      info->dwProvType, flags))
         e = GetLastError();
-    if (!e) {
-        DWORD n = 0;
-        if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &n)) {
-            e = GetLastError();
-        } else {
-            blob.resize(n);
-            if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob.data(), &n)) e = GetLastError();
-            blob.resize(n);
+    if (blob && !e) {
+        // Some platforms record a key spec that CryptGetUserKey does not know; try both.
+        HCRYPTKEY key = 0;
+        DWORD spec = info->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE;
+        if (!CryptGetUserKey(prov, spec, &key)) {
+            spec = spec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE;
+            if (!CryptGetUserKey(prov, spec, &key)) e = GetLastError();
         }
-        CryptDestroyKey(key);
+        // The key must be the certificate's: a platform that shares one container between
+        // imports may hold another one.
+        DWORD n = 0;
+        if (!e && CryptExportPublicKeyInfo(prov, spec, X509_ASN_ENCODING, nullptr, &n)) {
+            std::vector<BYTE> pub(n);
+            auto* pubInfo = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(pub.data());
+            if (CryptExportPublicKeyInfo(prov, spec, X509_ASN_ENCODING, pubInfo, &n) &&
+                !CertComparePublicKeyInfo(X509_ASN_ENCODING, pubInfo,
+                                          &cert->pCertInfo->SubjectPublicKeyInfo))
+                e = static_cast<DWORD>(NTE_BAD_PUBLIC_KEY);
+        }
+        if (!e && !CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, nullptr, &n)) e = GetLastError();
+        if (!e) {
+            blob->resize(n);
+            if (!CryptExportKey(key, 0, PRIVATEKEYBLOB, 0, blob->data(), &n)) e = GetLastError();
+            blob->resize(e ? 0 : n);
+        }
+        if (key) CryptDestroyKey(key);
+        if (!e && blob->empty()) e = static_cast<DWORD>(NTE_NO_KEY);
     }
-    CryptReleaseContext(prov, 0);
+    if (prov) CryptReleaseContext(prov, 0);
     HCRYPTPROV ignored = 0;
     CryptAcquireContextW(&ignored, info->pwszContainerName, info->pwszProvName, info->dwProvType,
                          flags | CRYPT_DELETEKEYSET);
     return e;
 }
 
+// The PKCS#12 file's first certificate that has a private key, with that key as a
+// PRIVATEKEYBLOB. Prints its own message and returns kFailed when there is none.
+int ReadP12(const std::string& file, const std::string& password, PCCERT_CONTEXT& cert,
+            std::vector<BYTE>& blob) {
+    cert = nullptr;
+    std::vector<BYTE> data;
+    if (!ReadFileBytes(file, data)) {
+        std::fprintf(stderr, "softtoken: cannot read %s (missing, unreadable or over 1 MB)\n",
+                     file.c_str());
+        return kFailed;
+    }
+    CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(data.size()), data.data()};
+    if (data.empty() || !PFXIsPFXBlob(&pfx)) {
+        std::fprintf(stderr, "softtoken: %s is not a PKCS#12 file\n", file.c_str());
+        return kFailed;
+    }
+    std::wstring wide = Widen(password);
+    HCERTSTORE store = PFXImportCertStore(&pfx, wide.c_str(), CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
+    DWORD e = GetLastError();
+    bool rightPassword = store || PFXVerifyPassword(&pfx, wide.c_str(), 0);
+    SecureZeroMemory(&wide[0], wide.size() * sizeof(wchar_t));
+    if (!store) {
+        // Some platforms leave the last error at 0 here: never let that pass for success. Wine
+        // also refuses a file without a private key here, and its PFXVerifyPassword always
+        // says no, so the message names both causes.
+        if (!rightPassword)
+            std::fprintf(stderr, "softtoken: cannot import %s: wrong password, or no private key in it\n",
+                         file.c_str());
+        else
+            std::fprintf(stderr, "softtoken: cannot import %s: %s\n", file.c_str(),
+                         e ? Describe(e).c_str() : "damaged file, or no private key in it");
+        return kFailed;
+    }
+    // The platform put each key of the file into a container of its own provider: take the
+    // first certificate's key out and delete them all, so that no copy stays off the token.
+    e = 0;
+    DWORD size = 0;
+    for (PCCERT_CONTEXT c = nullptr; (c = CertEnumCertificatesInStore(store, c)) != nullptr;) {
+        if (!CertGetCertificateContextProperty(c, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size))
+            continue;
+        if (cert) {
+            TakeImportedKey(c, nullptr);
+            continue;
+        }
+        cert = CertDuplicateCertificateContext(c);
+        e = TakeImportedKey(c, &blob);
+    }
+    CertCloseStore(store, 0);
+    if (!cert) {
+        std::fprintf(stderr, "softtoken: %s holds no certificate with a private key\n", file.c_str());
+        return kFailed;
+    }
+    if (e) {
+        CertFreeCertificateContext(cert);
+        cert = nullptr;
+        if (e == static_cast<DWORD>(NTE_BAD_PUBLIC_KEY))
+            std::fprintf(stderr, "softtoken: %s: the key does not match its certificate\n", file.c_str());
+        else
+            Report(e, "import-p12");
+        return kFailed;
+    }
+    return 0;
+}
+
 int ImportP12(const Args& a) {
     if (a.positional.size() != 1) return Usage("import-p12 needs one FILE");
     if (!a.options.count("--password")) return Usage("import-p12 needs --password");
-    std::vector<BYTE> data;
-    if (!ReadFileBytes(a.positional[0], data) || data.empty()) {
-        std::fprintf(stderr, "softtoken: cannot read %s\n", a.positional[0].c_str());
-        return kFailed;
-    }
     std::string name;
-    if (int r = ResolveContainer(a, true, name)) return r;
-    CRYPT_DATA_BLOB pfx = {static_cast<DWORD>(data.size()), data.data()};
-    if (!PFXIsPFXBlob(&pfx)) {
-        std::fprintf(stderr, "softtoken: %s is not a PKCS#12 file\n", a.positional[0].c_str());
-        return kFailed;
+    if (int r = ResolveContainer(a, name)) return r;
+    PCCERT_CONTEXT cert = nullptr;
+    std::vector<BYTE> blob;
+    if (int r = ReadP12(a.positional[0], a.options.at("--password"), cert, blob)) return r;
+    // The container is made only now, so that a failed import leaves nothing behind.
+    const bool created = !ContainerExists(name);
+    DWORD e = created ? CreateContainer(name) : 0;
+    if (!e) e = ImportPrivateKey(name, blob.data(), static_cast<DWORD>(blob.size()), AT_KEYEXCHANGE, false);
+    SecureZeroMemory(blob.data(), blob.size());
+    if (!e) e = SetCertificate(name, AT_KEYEXCHANGE, cert->pbCertEncoded, cert->cbCertEncoded);
+    if (e && created) DeleteContainer(name);
+    int result = Report(e, "import-p12");
+    if (!result) {
+        char subject[512] = {};
+        CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject, CERT_X500_NAME_STR, subject,
+                       sizeof(subject));
+        std::printf("container \"%s\": exchange key and certificate \"%s\"\n", name.c_str(), subject);
     }
-    std::wstring password = Widen(a.options.at("--password"));
-    HCERTSTORE store = PFXImportCertStore(&pfx, password.c_str(), CRYPT_EXPORTABLE | CRYPT_USER_KEYSET);
-    SecureZeroMemory(&password[0], password.size() * sizeof(wchar_t));
-    if (!store) return Report(GetLastError(), "import-p12 (wrong password?)");
-    PCCERT_CONTEXT cert = nullptr, found = nullptr;
-    DWORD size = 0;
-    while ((cert = CertEnumCertificatesInStore(store, cert)) != nullptr)
-        if (CertGetCertificateContextProperty(cert, CERT_KEY_PROV_INFO_PROP_ID, nullptr, &size)) {
-            found = CertDuplicateCertificateContext(cert);
-            break;
-        }
-    int result = 0;
-    if (!found) {
-        std::fprintf(stderr, "softtoken: %s holds no certificate with a private key\n",
-                     a.positional[0].c_str());
-        result = kFailed;
-    } else {
-        std::vector<BYTE> blob;
-        DWORD e = TakeImportedKey(found, blob);
-        if (!e) e = ImportPrivateKey(name, blob.data(), static_cast<DWORD>(blob.size()), AT_KEYEXCHANGE, false);
-        if (!blob.empty()) SecureZeroMemory(blob.data(), blob.size());
-        if (!e) e = SetCertificate(name, AT_KEYEXCHANGE, found->pbCertEncoded, found->cbCertEncoded);
-        result = Report(e, "import-p12");
-        if (!result) {
-            char subject[512] = {};
-            CertNameToStrA(X509_ASN_ENCODING, &found->pCertInfo->Subject, CERT_X500_NAME_STR, subject,
-                           sizeof(subject));
-            std::printf("container \"%s\": exchange key and certificate \"%s\"\n", name.c_str(), subject);
-        }
-        CertFreeCertificateContext(found);
-    }
-    CertCloseStore(store, 0);
+    CertFreeCertificateContext(cert);
     return result;
 }
 
@@ -318,43 +374,123 @@ std::string OwnFolder() {
     return s.substr(0, s.find_last_of("\\/") + 1);
 }
 
-std::string SystemFolder() {
-    char path[MAX_PATH] = {};
-    GetSystemDirectoryA(path, sizeof(path));
-    return std::string(path) + "\\";
+std::string WithSlash(std::string folder) {
+    // "C:\dir\" on a command line arrives as C:\dir" (the backslash quotes the quote); no
+    // Windows path holds a quote, so it can go.
+    if (!folder.empty() && folder.back() == '"') folder.pop_back();
+    if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+    return folder;
 }
 
 constexpr const char* kProviderKey = "SOFTWARE\\Microsoft\\Cryptography\\Defaults\\Provider\\";
+constexpr bool k64BitTool = sizeof(void*) == 8;
 
-int Install() {
-    const std::string from = OwnFolder(), to = SystemFolder();
-    for (const char* file : {kCspFileName, kP11FileName}) {
-        if (!CopyFileA((from + file).c_str(), (to + file).c_str(), FALSE))
-            return Report(GetLastError(), (std::string("copy ") + from + file).c_str());
-    }
+// One registry view with the folder its processes load system DLLs from.
+struct View {
+    const char* what;
+    REGSAM sam;
+    std::string system;  // where the DLLs go, with a trailing backslash
+    WORD machine;        // what those processes can load
+};
+
+View OwnView() {
+    char path[MAX_PATH] = {};
+    GetSystemDirectoryA(path, sizeof(path));
+    if (k64BitTool) return {"64-bit", KEY_WOW64_64KEY, WithSlash(path), IMAGE_FILE_MACHINE_AMD64};
+    return {"32-bit", 0, WithSlash(path), IMAGE_FILE_MACHINE_I386};
+}
+
+// The 32-bit view beside a 64-bit one; false on a system without one.
+bool View32(View& view) {
+    char path[MAX_PATH] = {};
+    if (!k64BitTool || GetSystemWow64DirectoryA(path, sizeof(path)) == 0) return false;
+    view = {"32-bit", KEY_WOW64_32KEY, WithSlash(path), IMAGE_FILE_MACHINE_I386};
+    return true;
+}
+
+// Empty when `path` is a DLL for `machine`, else what is wrong with it.
+std::string CheckDll(const std::string& path, WORD machine) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return "cannot read " + path;
+    BYTE head[1024] = {};
+    size_t n = std::fread(head, 1, sizeof(head), f);
+    std::fclose(f);
+    IMAGE_DOS_HEADER dos;
+    std::memcpy(&dos, head, sizeof(dos));
+    DWORD at = dos.e_lfanew;
+    IMAGE_FILE_HEADER file;
+    if (n < sizeof(dos) || dos.e_magic != IMAGE_DOS_SIGNATURE || at > n - 4 - sizeof(file) ||
+        std::memcmp(head + at, "PE\0\0", 4) != 0)
+        return path + " is not a Windows DLL";
+    std::memcpy(&file, head + at + 4, sizeof(file));
+    if (!(file.Characteristics & IMAGE_FILE_DLL)) return path + " is not a DLL";
+    if (file.Machine != machine)
+        return path + " is not a " + (machine == IMAGE_FILE_MACHINE_I386 ? "32" : "64") + "-bit DLL";
+    return "";
+}
+
+DWORD Register(const View& view) {
     HKEY key = nullptr;
     LONG r = RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProviderKey) + kProviderName).c_str(),
-                             0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
-    if (r) return Report(static_cast<DWORD>(r), "register the CSP");
-    const std::string image = to + kCspFileName;
+                             0, nullptr, 0, KEY_WRITE | view.sam, nullptr, &key, nullptr);
+    if (r) return static_cast<DWORD>(r);
+    const std::string image = view.system + kCspFileName;
     const DWORD type = PROV_RSA_FULL;
     r = RegSetValueExA(key, "Image Path", 0, REG_SZ, reinterpret_cast<const BYTE*>(image.c_str()),
                        static_cast<DWORD>(image.size() + 1));
     if (!r) r = RegSetValueExA(key, "Type", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&type), sizeof(type));
     RegCloseKey(key);
-    if (r) return Report(static_cast<DWORD>(r), "register the CSP");
-    std::printf("installed \"%s\" (%s) and %s%s\n", kProviderName, image.c_str(), to.c_str(), kP11FileName);
+    return static_cast<DWORD>(r);
+}
+
+// Copies the DLLs of `from` into each view's system folder and registers the CSP there. Every
+// file is checked before anything changes.
+int Install(const Args& a) {
+    std::vector<std::pair<View, std::string>> plan = {{OwnView(), OwnFolder()}};
+    if (a.options.count("--dll32")) {
+        View v;
+        if (!k64BitTool) return Usage("--dll32 is for the 64-bit softtoken (this one is 32-bit)");
+        if (!View32(v)) {
+            std::fprintf(stderr, "softtoken: this system has no 32-bit view\n");
+            return kFailed;
+        }
+        plan.emplace_back(v, WithSlash(a.options.at("--dll32")));
+    }
+    for (const auto& [view, from] : plan)
+        for (const char* file : {kCspFileName, kP11FileName}) {
+            std::string why = CheckDll(from + file, view.machine);
+            if (!why.empty()) {
+                std::fprintf(stderr, "softtoken: install: %s\n", why.c_str());
+                return kFailed;
+            }
+        }
+    for (const auto& [view, from] : plan) {
+        for (const char* file : {kCspFileName, kP11FileName})
+            if (!CopyFileA((from + file).c_str(), (view.system + file).c_str(), FALSE))
+                return Report(GetLastError(), ("copy " + from + file + " to " + view.system).c_str());
+        if (int r = Report(Register(view), "register the CSP")) return r;
+        std::printf("installed \"%s\" for %s programs: %s%s and %s%s\n", kProviderName, view.what,
+                    view.system.c_str(), kCspFileName, view.system.c_str(), kP11FileName);
+    }
     return 0;
 }
 
+// Removes the CSP from the tool's own view and, for the 64-bit tool, from the 32-bit one.
 int Uninstall() {
-    LONG r = RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kProviderKey) + kProviderName).c_str());
-    if (r && r != ERROR_FILE_NOT_FOUND) return Report(static_cast<DWORD>(r), "unregister the CSP");
-    const std::string to = SystemFolder();
-    for (const char* file : {kCspFileName, kP11FileName})
-        if (!DeleteFileA((to + file).c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
-            // A loaded DLL cannot be deleted; it goes at the next restart.
-            MoveFileExA((to + file).c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    std::vector<View> views = {OwnView()};
+    View v;
+    if (View32(v)) views.push_back(v);
+    for (const View& view : views) {
+        LONG r = RegDeleteKeyExA(HKEY_LOCAL_MACHINE, (std::string(kProviderKey) + kProviderName).c_str(),
+                                 view.sam, 0);
+        if (r && r != ERROR_FILE_NOT_FOUND) return Report(static_cast<DWORD>(r), "unregister the CSP");
+        for (const char* file : {kCspFileName, kP11FileName}) {
+            const std::string path = view.system + file;
+            if (!DeleteFileA(path.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+                // A loaded DLL cannot be deleted; it goes at the next restart.
+                MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    }
     std::printf("uninstalled \"%s\"\n", kProviderName);
     return 0;
 }
@@ -406,7 +542,11 @@ int main(int argc, char** argv) {
     }
     if (command == "status") return none(Status);
     if (command == "keys") return none(Keys);
-    if (command == "install") return none(Install);
+    if (command == "install") {
+        Args a = Parse(argc, argv, {"--dll32"});
+        if (!a.error.empty() || !a.positional.empty()) return Usage(a.error.empty() ? "unexpected " + a.positional[0] : a.error);
+        return Install(a);
+    }
     if (command == "uninstall") return none(Uninstall);
     if (command == "help" || command == "--help") {
         std::printf("%s", kUsageText);
