@@ -61,6 +61,19 @@ std::string ResultText(const NPVariant& v) {
     }
 }
 
+// Loads and initialises the plug-in as a browser would; false (message on stderr) when unusable.
+bool StartPlugin(nphost::Browser& browser, const std::wstring& path, const std::string& name) {
+    if (!browser.Load(path)) {
+        std::fprintf(stderr, "cannot load plug-in %s\n", name.c_str());
+        return false;
+    }
+    if (browser.Initialize() != NPERR_NO_ERROR) {
+        std::fputs("NP_Initialize failed\n", stderr);
+        return false;
+    }
+    return true;
+}
+
 bool ParseSeconds(const std::string& text, double* value) {
     char* end = nullptr;
     errno = 0;
@@ -99,12 +112,7 @@ int RunPageMode(const std::wstring& pluginPath, const std::vector<std::string>& 
         return 64;
     }
     nphost::Browser browser;
-    if (!browser.Load(pluginPath)) {
-        std::fprintf(stderr, "cannot load plug-in %s\n", argv[1].c_str());
-        return 3;
-    }
-    if (browser.Initialize() != NPERR_NO_ERROR) {
-        std::fputs("NP_Initialize failed\n", stderr);
+    if (!StartPlugin(browser, pluginPath, argv[1])) {
         return 3;
     }
     const int rc = nphost::RunPage(browser, options);
@@ -149,12 +157,7 @@ int main() {
     int rc = 0;
     {
         nphost::Browser browser;
-        if (!browser.Load(pluginPath)) {
-            std::fprintf(stderr, "cannot load plug-in %s\n", argv[1].c_str());
-            return 3;
-        }
-        if (browser.Initialize() != NPERR_NO_ERROR) {
-            std::fputs("NP_Initialize failed\n", stderr);
+        if (!StartPlugin(browser, pluginPath, argv[1])) {
             return 3;
         }
         nphost::Instance* instance = browser.NewInstance();

@@ -11,40 +11,13 @@ namespace {
 // {5A0C7E52-3B0E-4C69-9E0B-6B3C1D0A7F11}
 const IID IID_NPObjectWrapper = {0x5a0c7e52, 0x3b0e, 0x4c69, {0x9e, 0x0b, 0x6b, 0x3c, 0x1d, 0x0a, 0x7f, 0x11}};
 
-class CNPObjectDispatch final : public IDispatch {
+class CNPObjectDispatch final : public CDispatchObject {
 public:
     CNPObjectDispatch(Browser& browser, NPObject* object) : browser_(browser), object_(object) {
         browser_.funcs().retainobject(object_);
     }
 
     NPObject* object() const { return object_; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (out == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_NPObjectWrapper)) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG n = --refs_;
-        if (n == 0) {
-            browser_.funcs().releaseobject(object_);
-            delete this;
-        }
-        return n;
-    }
-
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
 
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         if (names == nullptr || ids == nullptr || count == 0) return E_INVALIDARG;
@@ -125,14 +98,37 @@ public:
     }
 
 private:
-    ~CNPObjectDispatch() = default;
+    ~CNPObjectDispatch() override { browser_.funcs().releaseobject(object_); }
+    bool Answers(REFIID riid) const override { return IsEqualIID(riid, IID_NPObjectWrapper); }
     Browser& browser_;
     NPObject* object_;
-    ULONG refs_ = 1;
     std::vector<NPIdentifier> ids_;
 };
 
 }  // namespace
+
+HRESULT CDispatchObject::QueryInterface(REFIID riid, void** out) {
+    if (out == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || Answers(riid)) {
+        *out = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG CDispatchObject::Release() {
+    const ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+}
+
+HRESULT CDispatchObject::GetTypeInfoCount(UINT* count) {
+    if (count == nullptr) return E_POINTER;
+    *count = 0;
+    return S_OK;
+}
 
 IDispatch* WrapNPObject(Browser& browser, NPObject* object) {
     return object != nullptr ? new CNPObjectDispatch(browser, object) : nullptr;

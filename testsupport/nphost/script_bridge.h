@@ -14,6 +14,25 @@
 
 namespace nphost {
 
+// The IUnknown and type-information part of the test browser's script objects: reference
+// counted, no type information.
+class CDispatchObject : public IDispatch {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+
+protected:
+    virtual ~CDispatchObject() = default;
+    // Another interface the object answers to besides IUnknown and IDispatch.
+    virtual bool Answers(REFIID) const { return false; }
+
+private:
+    ULONG refs_ = 1;
+};
+
 // Holds one reference to the NPObject for as long as the script holds the IDispatch.
 // Named methods map to DISPIDs through NPIdentifiers; an exception that the plug-in raises
 // with NPN_SetException during a call comes back as DISP_E_EXCEPTION with its message, and a
