@@ -31,3 +31,4 @@ show 'HashData("abc", 1) (not yet built in)' HashData abc int:1
 # it a real UTF-16 command line.
 echo 'Base64Encode("中文") through CreateProcessW (expects 1tDOxA==):'
 "$root/tests/wine/run.sh" "$state" "$build/tests/plugin/test_nphost_cli.exe" | grep -E 'OK|FAILED|PASSED' || true
+"$root/scripts/demo/monitor.sh" "$build" "$state"

@@ -311,6 +311,9 @@ void Browser::MemFree(void* p) {
 
 NPError Browser::GetURL(NPP npp, const char* url, const char* target) {
     g_current->urls.push_back(UrlRequest{npp, url != nullptr ? url : "", target != nullptr ? target : ""});
+    if (g_current->urlHandler) {
+        g_current->urlHandler(g_current->urls.back());
+    }
     return NPERR_NO_ERROR;
 }
 

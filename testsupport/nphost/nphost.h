@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -111,6 +112,8 @@ public:
     long liveObjects() const { return liveObjects_; }
     long deallocations() const { return deallocations_; }
     std::vector<UrlRequest> urls;
+    // Called for every NPN_GetURL after it has been recorded (a page evaluates javascript: URLs).
+    std::function<void(const UrlRequest&)> urlHandler;
     std::vector<ValueSet> valuesSet;
     std::string lastException;
     bool exceptionSet = false;

@@ -3,6 +3,11 @@
 // decimal). ARG is a string, or int:N for an Int32.
 // Exit codes: 0 result printed, 1 call failed, 2 script exception, 3 plug-in not usable,
 // 64 usage error.
+//
+// nphost PLUGIN.dll --page PAGE.js [--timeout SECONDS] [--instances N] [--window-after-load]:
+// runs a page script (UTF-8) in the JScript engine with the plug-in's objects as `plugin`,
+// `plugin2`, ... until it calls done() (page_host.h). Exit codes: 0 done, 3 not usable,
+// 4 script error, 5 timeout, 64 usage error.
 #include <windows.h>
 
 #include <fcntl.h>
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "nphost.h"
+#include "page_host.h"
 
 namespace {
 
@@ -55,6 +61,65 @@ std::string ResultText(const NPVariant& v) {
     }
 }
 
+// Loads and initialises the plug-in as a browser would; false (message on stderr) when unusable.
+bool StartPlugin(nphost::Browser& browser, const std::wstring& path, const std::string& name) {
+    if (!browser.Load(path)) {
+        std::fprintf(stderr, "cannot load plug-in %s\n", name.c_str());
+        return false;
+    }
+    if (browser.Initialize() != NPERR_NO_ERROR) {
+        std::fputs("NP_Initialize failed\n", stderr);
+        return false;
+    }
+    return true;
+}
+
+bool ParseSeconds(const std::string& text, double* value) {
+    char* end = nullptr;
+    errno = 0;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || errno != 0 || !(v >= 0) || v > 86400) {
+        return false;
+    }
+    *value = v;
+    return true;
+}
+
+int RunPageMode(const std::wstring& pluginPath, const std::vector<std::string>& argv) {
+    nphost::PageOptions options;
+    for (size_t i = 2; i < argv.size(); ++i) {
+        const std::string& a = argv[i];
+        const bool hasValue = i + 1 < argv.size();
+        int32_t n = 0;
+        if (a == "--page" && hasValue) {
+            options.scriptPath = nphost::FromUtf8(argv[++i]);
+        } else if (a == "--timeout" && hasValue && ParseSeconds(argv[i + 1], &options.timeoutSeconds)) {
+            ++i;
+        } else if (a == "--instances" && hasValue && ParseInt(argv[i + 1], &n) && n >= 1 && n <= 16) {
+            options.instances = n;
+            ++i;
+        } else if (a == "--window-after-load") {
+            options.windowAfterLoad = true;
+        } else {
+            std::fprintf(stderr, "usage: bad page option '%s'\n", a.c_str());
+            return 64;
+        }
+    }
+    if (options.scriptPath.empty()) {
+        std::fputs("usage: nphost PLUGIN.dll --page PAGE.js [--timeout SECONDS] [--instances N] "
+                   "[--window-after-load]\n",
+                   stderr);
+        return 64;
+    }
+    nphost::Browser browser;
+    if (!StartPlugin(browser, pluginPath, argv[1])) {
+        return 3;
+    }
+    const int rc = nphost::RunPage(browser, options);
+    std::fflush(stdout);
+    return rc;
+}
+
 }  // namespace
 
 int main() {
@@ -67,6 +132,9 @@ int main() {
     }
     const std::wstring pluginPath = argc > 1 ? argvW[1] : L"";
     LocalFree(argvW);
+    if (argv.size() >= 3 && argv[2] == "--page") {
+        return RunPageMode(pluginPath, argv);
+    }
     if (argv.size() < 3) {
         std::fputs("usage: nphost PLUGIN.dll METHOD [ARG...]  (ARG: text, or int:N)\n", stderr);
         return 64;
@@ -89,12 +157,7 @@ int main() {
     int rc = 0;
     {
         nphost::Browser browser;
-        if (!browser.Load(pluginPath)) {
-            std::fprintf(stderr, "cannot load plug-in %s\n", argv[1].c_str());
-            return 3;
-        }
-        if (browser.Initialize() != NPERR_NO_ERROR) {
-            std::fputs("NP_Initialize failed\n", stderr);
+        if (!StartPlugin(browser, pluginPath, argv[1])) {
             return 3;
         }
         nphost::Instance* instance = browser.NewInstance();
