@@ -4,8 +4,10 @@
 #include <new>
 
 #include "base64.h"
+#include "certs.h"
 #include "csplist.h"
 #include "hash.h"
+#include "p7sign.h"
 #include "plugin_instance.h"
 #include "plugin_module.h"
 #include "shared_state.h"
@@ -138,6 +140,39 @@ void DoHashFile(CScriptObject*, const NPVariant* args, uint32_t argCount, CallRe
     TakeText(ok, text, length, r);
 }
 
+void DoP7SignData(CScriptObject*, const NPVariant* args, uint32_t argCount, CallResult& r) {
+    ArgBuffer cn;
+    ArgBuffer data;
+    PrepareConverted(cn, args, argCount, 0);
+    PrepareConverted(data, args, argCount, 1);
+    char* text = nullptr;
+    int length = 0;
+    const bool ok = CoreP7SignData(cn.text, reinterpret_cast<const unsigned char*>(data.text),
+                                   static_cast<int>(data.Length()), &text, &length);
+    TakeText(ok, text, length, r);
+}
+
+void DoGetCert(CScriptObject*, const NPVariant* args, uint32_t argCount, CallResult& r) {
+    ArgBuffer issuer;
+    ArgBuffer cn;
+    PrepareConverted(issuer, args, argCount, 0);
+    PrepareConverted(cn, args, argCount, 1);
+    char* text = nullptr;
+    int length = 0;
+    const bool ok = CoreGetCert(issuer.text, cn.text, &text, &length);
+    TakeText(ok, text, length, r);
+}
+
+void DoGetCertList(CScriptObject*, const NPVariant* args, uint32_t argCount, CallResult& r) {
+    ArgBuffer issuer;
+    PrepareConverted(issuer, args, argCount, 0);
+    char* text = nullptr;
+    int length = 0;
+    const bool ok = CoreGetCertList(issuer.text, &text, &length);
+    TakeText(ok, text, length, r);
+    ListResultToUtf8(r);
+}
+
 void DoGetCSPList(CScriptObject*, const NPVariant*, uint32_t, CallResult& r) {
     char* text = nullptr;
     int length = 0;
@@ -190,9 +225,9 @@ const MethodRow MethodTable[] = {
     {"HashFile", DoHashFile},
     {"SignData", PendingTextOperation},
     {"SignFile", PendingTextOperation},
-    {"P7SignData", PendingTextOperation},
-    {"GetCert", PendingTextOperation},
-    {"GetCertList", PendingTextOperation},  // result goes through ListResultToUtf8
+    {"P7SignData", DoP7SignData},
+    {"GetCert", DoGetCert},
+    {"GetCertList", DoGetCertList},
     {"GetCSPList", DoGetCSPList},
     {"ImportP12Cert", PendingIntegerOperation},
     {"UpdateCert", PendingIntegerOperation},
