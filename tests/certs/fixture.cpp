@@ -79,7 +79,7 @@ bool TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>& blob, std::string& 
             error = Describe("acquire imported key");
             return false;
         }
-        // The recorded key spec may be wrong (Wine writes 3); the key is an exchange key.
+        // The recorded key type may be wrong (Wine writes 3); the key is an exchange key.
         HCRYPTKEY key = 0;
         if (!CryptGetUserKey(prov.handle, AT_KEYEXCHANGE, &key) && !CryptGetUserKey(prov.handle, AT_SIGNATURE, &key)) {
             error = Describe("imported key");

@@ -69,6 +69,18 @@ inline std::string RunTool(const std::string& args) {
     return out;
 }
 
+// The whole file; empty when it cannot be read.
+inline std::vector<BYTE> ReadAll(const std::string& path) {
+    std::vector<BYTE> data;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return data;
+    BYTE buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
+    std::fclose(f);
+    return data;
+}
+
 inline void WriteFileBytes(const std::string& path, const std::vector<BYTE>& data) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) return;

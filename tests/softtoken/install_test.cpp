@@ -44,17 +44,6 @@ std::string Folder(bool wow64) {
     return std::string(path) + "\\";
 }
 
-std::vector<BYTE> ReadAll(const std::string& path) {
-    std::vector<BYTE> data;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return data;
-    BYTE buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
-    std::fclose(f);
-    return data;
-}
-
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 const char* const kFiles[] = {"QuorvanSoftCsp.dll", "QuorvanSoftP11.dll"};

@@ -109,14 +109,14 @@ private:
     std::thread thread_;
 };
 
-DWORD SignWith(HCRYPTPROV prov, DWORD spec) {
+DWORD SignWith(HCRYPTPROV prov, DWORD keySpec) {
     HCRYPTHASH hash = 0;
     BYTE sig[512];
     DWORD n = sizeof(sig);
     DWORD e = 0;
     if (!CryptCreateHash(prov, CALG_SHA1, 0, 0, &hash) ||
         !CryptHashData(hash, reinterpret_cast<const BYTE*>("abc"), 3, 0) ||
-        !CryptSignHashA(hash, spec, nullptr, 0, sig, &n))
+        !CryptSignHashA(hash, keySpec, nullptr, 0, sig, &n))
         e = GetLastError();
     if (hash) CryptDestroyHash(hash);
     return e;
@@ -168,11 +168,11 @@ protected:
     // Signs through the certificate's private key; the error code, 0 on success.
     DWORD SignThroughCertificate(HCRYPTPROV* keep = nullptr) {
         HCRYPTPROV prov = 0;
-        DWORD spec = 0;
+        DWORD keySpec = 0;
         BOOL mustFree = FALSE;
-        if (!CryptAcquireCertificatePrivateKey(Certificate(), 0, nullptr, &prov, &spec, &mustFree))
+        if (!CryptAcquireCertificatePrivateKey(Certificate(), 0, nullptr, &prov, &keySpec, &mustFree))
             return GetLastError();
-        // Some platforms report a spec of their own here; the key is the exchange key.
+        // Some platforms report a key type of their own here; the key is the exchange key.
         DWORD e = SignWith(prov, AT_KEYEXCHANGE);
         if (keep) *keep = prov;
         else if (mustFree) CryptReleaseContext(prov, 0);

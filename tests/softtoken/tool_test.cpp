@@ -14,17 +14,6 @@ namespace {
 
 std::string P12(const char* file) { return WindowsPath(OutputFolder()) + "\\p12\\" + file; }
 
-std::vector<BYTE> ReadAll(const std::string& path) {
-    std::vector<BYTE> data;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return data;
-    BYTE buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof(buffer), f)) > 0) data.insert(data.end(), buffer, buffer + n);
-    std::fclose(f);
-    return data;
-}
-
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }

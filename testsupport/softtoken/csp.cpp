@@ -41,7 +41,7 @@ struct Context {
 
 struct Key {
     HCRYPTKEY backing = 0;
-    DWORD spec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE for the container's own keys, else 0
+    DWORD keySpec = 0;  // AT_KEYEXCHANGE or AT_SIGNATURE for the container's own keys, else 0
     std::string container;
 };
 
@@ -122,10 +122,10 @@ DWORD Authorise(Context* c) {
     return 0;
 }
 
-Key* NewKey(HCRYPTKEY backing, DWORD spec, const std::string& container) {
+Key* NewKey(HCRYPTKEY backing, DWORD keySpec, const std::string& container) {
     Key* k = new Key;
     k->backing = backing;
-    k->spec = spec;
+    k->keySpec = keySpec;
     k->container = container;
     Track(g_keys, static_cast<const Key*>(k), true);
     return k;
@@ -295,12 +295,12 @@ BOOL WINAPI CPGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* p
     Context* c = Ctx(hProv);
     if (!c) return Fail(NTE_BAD_UID);
     if (!phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    DWORD spec = 0;
-    if (Algid == AT_KEYEXCHANGE || Algid == CALG_RSA_KEYX) spec = AT_KEYEXCHANGE;
-    if (Algid == AT_SIGNATURE || Algid == CALG_RSA_SIGN) spec = AT_SIGNATURE;
+    DWORD keySpec = 0;
+    if (Algid == AT_KEYEXCHANGE || Algid == CALG_RSA_KEYX) keySpec = AT_KEYEXCHANGE;
+    if (Algid == AT_SIGNATURE || Algid == CALG_RSA_SIGN) keySpec = AT_SIGNATURE;
     DWORD e = NeedToken();
     if (e) return Fail(e);
-    if (spec) {
+    if (keySpec) {
         if (c->container.empty()) return Fail(NTE_BAD_KEYSET);
         DWORD bits = dwFlags >> 16;
         if (bits == 0) bits = 1024;
@@ -308,9 +308,9 @@ BOOL WINAPI CPGenKey(HCRYPTPROV hProv, ALG_ID Algid, DWORD dwFlags, HCRYPTKEY* p
         if ((e = Authorise(c))) return Fail(e);
     }
     HCRYPTKEY key = 0;
-    if (!CryptGenKey(c->backing, spec ? spec : Algid, dwFlags, &key)) return FailFromBacking();
-    if (spec) ClearCertificate(c->container, spec);  // the old key's certificate goes with it
-    *phKey = reinterpret_cast<HCRYPTKEY>(NewKey(key, spec, c->container));
+    if (!CryptGenKey(c->backing, keySpec ? keySpec : Algid, dwFlags, &key)) return FailFromBacking();
+    if (keySpec) ClearCertificate(c->container, keySpec);  // the old key's certificate goes with it
+    *phKey = reinterpret_cast<HCRYPTKEY>(NewKey(key, keySpec, c->container));
     return TRUE;
 }
 
@@ -342,7 +342,7 @@ BOOL WINAPI CPDuplicateKey(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD* pdwReser
     if (!phKey) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     HCRYPTKEY copy = 0;
     if (!CryptDuplicateKey(k->backing, pdwReserved, dwFlags, &copy)) return FailFromBacking();
-    *phKey = reinterpret_cast<HCRYPTKEY>(NewKey(copy, k->spec, k->container));
+    *phKey = reinterpret_cast<HCRYPTKEY>(NewKey(copy, k->keySpec, k->container));
     return TRUE;
 }
 
@@ -365,11 +365,11 @@ BOOL WINAPI CPGetKeyParam(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD dwParam, B
     Key* k = K(hKey);
     if (!k) return Fail(NTE_BAD_KEY);
     if (dwParam == KP_CERTIFICATE) {
-        if (!k->spec) return Fail(NTE_BAD_KEY);
+        if (!k->keySpec) return Fail(NTE_BAD_KEY);
         DWORD e = NeedToken();
         if (e) return Fail(e);
         std::vector<BYTE> der;
-        if ((e = GetCertificate(k->container, k->spec, der))) return Fail(e);
+        if ((e = GetCertificate(k->container, k->keySpec, der))) return Fail(e);
         return PutBytes(der.data(), static_cast<DWORD>(der.size()), pbData, pdwDataLen);
     }
     if (CryptGetKeyParam(k->backing, dwParam, pbData, pdwDataLen, dwFlags)) return TRUE;
@@ -381,7 +381,7 @@ BOOL WINAPI CPSetKeyParam(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD dwParam, c
     Key* k = K(hKey);
     if (!k) return Fail(NTE_BAD_KEY);
     if (dwParam == KP_CERTIFICATE) {
-        if (!k->spec) return Fail(NTE_BAD_KEY);
+        if (!k->keySpec) return Fail(NTE_BAD_KEY);
         if (!pbData) return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
         DWORD e = NeedToken();
         if (e) return Fail(e);
@@ -395,7 +395,7 @@ BOOL WINAPI CPSetKeyParam(HCRYPTPROV /*hProv*/, HCRYPTKEY hKey, DWORD dwParam, c
             size += 2 + n;
         }
         if (size < 16 || size > 64 * 1024) return Fail(NTE_BAD_DATA);
-        if ((e = SetCertificate(k->container, k->spec, pbData, size))) return Fail(e);
+        if ((e = SetCertificate(k->container, k->keySpec, pbData, size))) return Fail(e);
         return TRUE;
     }
     if (CryptSetKeyParam(k->backing, dwParam, pbData, dwFlags)) return TRUE;
@@ -406,7 +406,7 @@ BOOL WINAPI CPExportKey(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTKEY hPubKey, DWO
                         DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen) {
     Key* k = K(hKey);
     if (!k) return Fail(NTE_BAD_KEY);
-    if (k->spec) {
+    if (k->keySpec) {
         DWORD e = NeedToken();
         if (e) return Fail(e);
         Context* c = Ctx(hProv);
@@ -430,12 +430,12 @@ BOOL WINAPI CPImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, H
     if (!pbData || !phKey || dwDataLen < sizeof(BLOBHEADER))
         return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     const BLOBHEADER* header = reinterpret_cast<const BLOBHEADER*>(pbData);
-    DWORD spec = 0;
+    DWORD keySpec = 0;
     DWORD e = NeedToken();
     if (e) return Fail(e);
     if (header->bType == PRIVATEKEYBLOB) {
         if (c->container.empty()) return Fail(NTE_BAD_KEYSET);
-        spec = header->aiKeyAlg == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
+        keySpec = header->aiKeyAlg == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
         if ((e = Authorise(c))) return Fail(e);
     }
     HCRYPTKEY key = 0;
@@ -447,8 +447,8 @@ BOOL WINAPI CPImportKey(HCRYPTPROV hProv, const BYTE* pbData, DWORD dwDataLen, H
     }
     if (!CryptImportKey(c->backing, pbData, dwDataLen, unwrap, dwFlags, &key))
         return FailFromBacking();
-    if (spec) ClearCertificate(c->container, spec);
-    *phKey = reinterpret_cast<HCRYPTKEY>(NewKey(key, spec, c->container));
+    if (keySpec) ClearCertificate(c->container, keySpec);
+    *phKey = reinterpret_cast<HCRYPTKEY>(NewKey(key, keySpec, c->container));
     return TRUE;
 }
 
@@ -465,7 +465,7 @@ BOOL WINAPI CPDecrypt(HCRYPTPROV hProv, HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL F
                       DWORD dwFlags, BYTE* pbData, DWORD* pdwDataLen) {
     Key* k = K(hKey);
     if (!k) return Fail(NTE_BAD_KEY);
-    if (k->spec) {
+    if (k->keySpec) {
         Context* c = Ctx(hProv);
         if (!c) return Fail(NTE_BAD_UID);
         DWORD e = Authorise(c);

@@ -68,11 +68,11 @@ DWORD WriteString(HKEY key, const char* name, const std::string& value) {
                           static_cast<DWORD>(value.size() + 1));
 }
 
-const char* CertValueName(DWORD spec) {
-    return spec == AT_SIGNATURE ? "SignatureCertificate" : "ExchangeCertificate";
+const char* CertValueName(DWORD keySpec) {
+    return keySpec == AT_SIGNATURE ? "SignatureCertificate" : "ExchangeCertificate";
 }
 
-bool IsUserKeySpec(DWORD spec) { return spec == AT_KEYEXCHANGE || spec == AT_SIGNATURE; }
+bool IsUserKeySpec(DWORD keySpec) { return keySpec == AT_KEYEXCHANGE || keySpec == AT_SIGNATURE; }
 
 // Opens the backing container of one of our containers.
 DWORD OpenBacking(const std::string& name, DWORD flags, HCRYPTPROV& prov) {
@@ -259,25 +259,25 @@ DWORD DeleteContainer(const std::string& name) {
     return static_cast<DWORD>(RegDeleteKeyA(containers.get(), name.c_str()));
 }
 
-DWORD GenerateKey(const std::string& container, DWORD spec, DWORD bits, bool exportable) {
-    if (!IsUserKeySpec(spec)) return static_cast<DWORD>(NTE_BAD_ALGID);
+DWORD GenerateKey(const std::string& container, DWORD keySpec, DWORD bits, bool exportable) {
+    if (!IsUserKeySpec(keySpec)) return static_cast<DWORD>(NTE_BAD_ALGID);
     if (bits < kMinBits || bits > kMaxBits) return static_cast<DWORD>(NTE_BAD_FLAGS);
     if (!ContainerExists(container)) return static_cast<DWORD>(NTE_BAD_KEYSET);
     HCRYPTPROV prov = 0;
     DWORD e = OpenBacking(container, 0, prov);
     if (e) return e;
     HCRYPTKEY key = 0;
-    if (!CryptGenKey(prov, spec, (bits << 16) | (exportable ? CRYPT_EXPORTABLE : 0), &key)) {
+    if (!CryptGenKey(prov, keySpec, (bits << 16) | (exportable ? CRYPT_EXPORTABLE : 0), &key)) {
         e = GetLastError();
         CryptReleaseContext(prov, 0);
         return e ? e : NTE_FAIL;
     }
     CryptDestroyKey(key);
     CryptReleaseContext(prov, 0);
-    return ClearCertificate(container, spec);
+    return ClearCertificate(container, keySpec);
 }
 
-DWORD ImportPrivateKey(const std::string& container, const BYTE* blob, DWORD size, DWORD spec,
+DWORD ImportPrivateKey(const std::string& container, const BYTE* blob, DWORD size, DWORD keySpec,
                        bool exportable) {
     if (!blob || size < sizeof(BLOBHEADER) + sizeof(RSAPUBKEY))
         return static_cast<DWORD>(NTE_BAD_DATA);
@@ -285,9 +285,9 @@ DWORD ImportPrivateKey(const std::string& container, const BYTE* blob, DWORD siz
     if (header->bType != PRIVATEKEYBLOB) return static_cast<DWORD>(NTE_BAD_TYPE);
     std::vector<BYTE> copy(blob, blob + size);
     BLOBHEADER* h = reinterpret_cast<BLOBHEADER*>(copy.data());
-    if (spec == 0) spec = h->aiKeyAlg == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
-    if (!IsUserKeySpec(spec)) return static_cast<DWORD>(NTE_BAD_ALGID);
-    h->aiKeyAlg = spec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
+    if (keySpec == 0) keySpec = h->aiKeyAlg == CALG_RSA_SIGN ? AT_SIGNATURE : AT_KEYEXCHANGE;
+    if (!IsUserKeySpec(keySpec)) return static_cast<DWORD>(NTE_BAD_ALGID);
+    h->aiKeyAlg = keySpec == AT_SIGNATURE ? CALG_RSA_SIGN : CALG_RSA_KEYX;
     if (!ContainerExists(container)) return static_cast<DWORD>(NTE_BAD_KEYSET);
     HCRYPTPROV prov = 0;
     DWORD e = OpenBacking(container, 0, prov);
@@ -302,16 +302,16 @@ DWORD ImportPrivateKey(const std::string& container, const BYTE* blob, DWORD siz
     SecureZeroMemory(copy.data(), copy.size());
     CryptDestroyKey(key);
     CryptReleaseContext(prov, 0);
-    return ClearCertificate(container, spec);
+    return ClearCertificate(container, keySpec);
 }
 
-DWORD KeyBits(const std::string& container, DWORD spec) {
+DWORD KeyBits(const std::string& container, DWORD keySpec) {
     if (!ContainerExists(container)) return 0;
     HCRYPTPROV prov = 0;
     if (OpenBacking(container, 0, prov)) return 0;
     HCRYPTKEY key = 0;
     DWORD bits = 0, size = sizeof(bits);
-    if (CryptGetUserKey(prov, spec, &key)) {
+    if (CryptGetUserKey(prov, keySpec, &key)) {
         if (!CryptGetKeyParam(key, KP_KEYLEN, reinterpret_cast<BYTE*>(&bits), &size, 0)) bits = 0;
         CryptDestroyKey(key);
     }
@@ -319,23 +319,23 @@ DWORD KeyBits(const std::string& container, DWORD spec) {
     return bits;
 }
 
-DWORD GetCertificate(const std::string& container, DWORD spec, std::vector<BYTE>& der) {
+DWORD GetCertificate(const std::string& container, DWORD keySpec, std::vector<BYTE>& der) {
     der.clear();
-    if (!IsUserKeySpec(spec)) return static_cast<DWORD>(NTE_BAD_KEY);
+    if (!IsUserKeySpec(keySpec)) return static_cast<DWORD>(NTE_BAD_KEY);
     RegKey key;
     if (!ContainerExists(container) ||
         OpenKey(std::string(kContainers) + "\\" + container, false, key))
         return static_cast<DWORD>(NTE_BAD_KEYSET);
     DWORD type = 0;
-    if (!ReadBytes(key.get(), CertValueName(spec), der, type) || type != REG_BINARY || der.empty()) {
+    if (!ReadBytes(key.get(), CertValueName(keySpec), der, type) || type != REG_BINARY || der.empty()) {
         der.clear();
         return static_cast<DWORD>(SCARD_E_NO_SUCH_CERTIFICATE);
     }
     return 0;
 }
 
-DWORD SetCertificate(const std::string& container, DWORD spec, const BYTE* der, DWORD size) {
-    if (!IsUserKeySpec(spec)) return static_cast<DWORD>(NTE_BAD_KEY);
+DWORD SetCertificate(const std::string& container, DWORD keySpec, const BYTE* der, DWORD size) {
+    if (!IsUserKeySpec(keySpec)) return static_cast<DWORD>(NTE_BAD_KEY);
     if (!der || size == 0) return static_cast<DWORD>(NTE_BAD_DATA);
     // Only a well-formed X.509 certificate is kept.
     PCCERT_CONTEXT cert =
@@ -346,14 +346,14 @@ DWORD SetCertificate(const std::string& container, DWORD spec, const BYTE* der, 
     if (!ContainerExists(container) ||
         OpenKey(std::string(kContainers) + "\\" + container, false, key))
         return static_cast<DWORD>(NTE_BAD_KEYSET);
-    return RegSetValueExA(key.get(), CertValueName(spec), 0, REG_BINARY, der, size);
+    return RegSetValueExA(key.get(), CertValueName(keySpec), 0, REG_BINARY, der, size);
 }
 
-DWORD ClearCertificate(const std::string& container, DWORD spec) {
+DWORD ClearCertificate(const std::string& container, DWORD keySpec) {
     RegKey key;
     if (OpenKey(std::string(kContainers) + "\\" + container, false, key))
         return static_cast<DWORD>(NTE_BAD_KEYSET);
-    LONG r = RegDeleteValueA(key.get(), CertValueName(spec));
+    LONG r = RegDeleteValueA(key.get(), CertValueName(keySpec));
     return r == ERROR_FILE_NOT_FOUND ? 0 : static_cast<DWORD>(r);
 }
 

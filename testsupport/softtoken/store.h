@@ -61,17 +61,17 @@ bool ContainerExists(const std::string& name);
 DWORD CreateContainer(const std::string& name);  // NTE_EXISTS when it is there already
 DWORD DeleteContainer(const std::string& name);  // NTE_BAD_KEYSET when it is missing
 
-// Generates or replaces the key of one spec (AT_KEYEXCHANGE or AT_SIGNATURE); a replaced key's
+// Generates or replaces the key of one type (AT_KEYEXCHANGE or AT_SIGNATURE); a replaced key's
 // certificate is dropped with it.
-DWORD GenerateKey(const std::string& container, DWORD spec, DWORD bits, bool exportable);
-// Imports a PRIVATEKEYBLOB; the blob's algorithm decides the spec unless `spec` is given.
-DWORD ImportPrivateKey(const std::string& container, const BYTE* blob, DWORD size, DWORD spec,
+DWORD GenerateKey(const std::string& container, DWORD keySpec, DWORD bits, bool exportable);
+// Imports a PRIVATEKEYBLOB; the blob's algorithm decides the key type unless `keySpec` is given.
+DWORD ImportPrivateKey(const std::string& container, const BYTE* blob, DWORD size, DWORD keySpec,
                        bool exportable);
-// Bits of the key of one spec, 0 when the container has none.
-DWORD KeyBits(const std::string& container, DWORD spec);
+// Bits of the key of one type, 0 when the container has none.
+DWORD KeyBits(const std::string& container, DWORD keySpec);
 
-DWORD GetCertificate(const std::string& container, DWORD spec, std::vector<BYTE>& der);
-DWORD SetCertificate(const std::string& container, DWORD spec, const BYTE* der, DWORD size);
-DWORD ClearCertificate(const std::string& container, DWORD spec);
+DWORD GetCertificate(const std::string& container, DWORD keySpec, std::vector<BYTE>& der);
+DWORD SetCertificate(const std::string& container, DWORD keySpec, const BYTE* der, DWORD size);
+DWORD ClearCertificate(const std::string& container, DWORD keySpec);
 
 }  // namespace softtoken

@@ -140,10 +140,10 @@ int EnsureContainer(const std::string& name) {
 }
 
 int GenKey(const Args& a) {
-    DWORD spec = AT_KEYEXCHANGE, bits = 1024;
+    DWORD keySpec = AT_KEYEXCHANGE, bits = 1024;
     if (a.options.count("--key")) {
         const std::string& k = a.options.at("--key");
-        if (k == "signature") spec = AT_SIGNATURE;
+        if (k == "signature") keySpec = AT_SIGNATURE;
         else if (k != "exchange") return Usage("--key must be exchange or signature");
     }
     if (a.options.count("--bits") && !ParseBits(a.options.at("--bits"), bits))
@@ -151,10 +151,10 @@ int GenKey(const Args& a) {
     std::string name;
     if (int r = ResolveContainer(a, name)) return r;
     if (int r = EnsureContainer(name)) return r;
-    if (int r = Report(GenerateKey(name, spec, bits, a.options.count("--exportable") != 0), "genkey"))
+    if (int r = Report(GenerateKey(name, keySpec, bits, a.options.count("--exportable") != 0), "genkey"))
         return r;
     std::printf("container \"%s\": new %lu-bit %s key\n", name.c_str(),
-                static_cast<unsigned long>(bits), spec == AT_SIGNATURE ? "signature" : "exchange");
+                static_cast<unsigned long>(bits), keySpec == AT_SIGNATURE ? "signature" : "exchange");
     return 0;
 }
 
@@ -195,20 +195,20 @@ DWORD TakeImportedKey(PCCERT_CONTEXT cert, std::vector<BYTE>* blob) {
                                       info->dwProvType, flags))
         e = GetLastError();
     if (blob && !e) {
-        // Some platforms record a key spec that CryptGetUserKey does not know; try both.
+        // Some platforms record a key type that CryptGetUserKey does not know; try both.
         HCRYPTKEY key = 0;
-        DWORD spec = info->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE;
-        if (!CryptGetUserKey(prov, spec, &key)) {
-            spec = spec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE;
-            if (!CryptGetUserKey(prov, spec, &key)) e = GetLastError();
+        DWORD keySpec = info->dwKeySpec == AT_SIGNATURE ? AT_SIGNATURE : AT_KEYEXCHANGE;
+        if (!CryptGetUserKey(prov, keySpec, &key)) {
+            keySpec = keySpec == AT_SIGNATURE ? AT_KEYEXCHANGE : AT_SIGNATURE;
+            if (!CryptGetUserKey(prov, keySpec, &key)) e = GetLastError();
         }
         // The key must be the certificate's: a platform that shares one container between
         // imports may hold another one.
         DWORD n = 0;
-        if (!e && CryptExportPublicKeyInfo(prov, spec, X509_ASN_ENCODING, nullptr, &n)) {
+        if (!e && CryptExportPublicKeyInfo(prov, keySpec, X509_ASN_ENCODING, nullptr, &n)) {
             std::vector<BYTE> pub(n);
             auto* pubInfo = reinterpret_cast<CERT_PUBLIC_KEY_INFO*>(pub.data());
-            if (CryptExportPublicKeyInfo(prov, spec, X509_ASN_ENCODING, pubInfo, &n) &&
+            if (CryptExportPublicKeyInfo(prov, keySpec, X509_ASN_ENCODING, pubInfo, &n) &&
                 !CertComparePublicKeyInfo(X509_ASN_ENCODING, pubInfo,
                                           &cert->pCertInfo->SubjectPublicKeyInfo))
                 e = static_cast<DWORD>(NTE_BAD_PUBLIC_KEY);
@@ -344,12 +344,12 @@ int Keys() {
     if (names.empty()) std::printf("no containers\n");
     for (const std::string& name : names) {
         std::printf("%s%s\n", name.c_str(), name == state.defaultContainer ? " (default)" : "");
-        for (DWORD spec : {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)}) {
-            DWORD bits = KeyBits(name, spec);
+        for (DWORD keySpec : {static_cast<DWORD>(AT_KEYEXCHANGE), static_cast<DWORD>(AT_SIGNATURE)}) {
+            DWORD bits = KeyBits(name, keySpec);
             if (!bits) continue;
             std::string subject = "no certificate";
             std::vector<BYTE> der;
-            if (GetCertificate(name, spec, der) == 0) {
+            if (GetCertificate(name, keySpec, der) == 0) {
                 PCCERT_CONTEXT cert = CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
                                                                    static_cast<DWORD>(der.size()));
                 if (cert) {
@@ -360,7 +360,7 @@ int Keys() {
                     CertFreeCertificateContext(cert);
                 }
             }
-            std::printf("  %s key, %lu bits, %s\n", spec == AT_SIGNATURE ? "signature" : "exchange",
+            std::printf("  %s key, %lu bits, %s\n", keySpec == AT_SIGNATURE ? "signature" : "exchange",
                         static_cast<unsigned long>(bits), subject.c_str());
         }
     }
